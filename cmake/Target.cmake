@@ -1,0 +1,25 @@
+# Warnings, sanitizers and, for a 32-bit build on a kernel that cannot run
+# 32-bit programs, the emulator through which ctest runs every test.
+
+set(VOSTRELLE_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+if(VOSTRELLE_WERROR)
+  list(APPEND VOSTRELLE_WARNINGS -Werror)
+endif()
+
+if(VOSTRELLE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  try_run(vostrelle_run_result vostrelle_compile_result
+          ${CMAKE_BINARY_DIR}/can_run ${CMAKE_CURRENT_LIST_DIR}/can_run.c)
+  if(NOT vostrelle_compile_result)
+    message(FATAL_ERROR "Cannot build a 32-bit program: install g++-multilib")
+  endif()
+  if(NOT vostrelle_run_result STREQUAL "0")
+    find_program(VOSTRELLE_QEMU qemu-i386 REQUIRED)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${VOSTRELLE_QEMU};-L;/")
+    message(STATUS "This kernel cannot run i386 programs: tests run under ${VOSTRELLE_QEMU}")
+  endif()
+endif()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12 (as root). Does
+# nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ g++-multilib qemu-user googletest libcli11-dev
+  python3 python3-serial gnuplot-nox valgrind clang libclang-rt-14-dev
+  cppcheck clang-tidy tmux file pkg-config dpkg-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "error: run as root (or install these packages): ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

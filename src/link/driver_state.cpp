@@ -1,0 +1,34 @@
+#include "link/driver_state.h"
+
+#include "link/clock.h"
+#include "link/serial_line.h"
+
+namespace vostrelle::link {
+
+namespace {
+constexpr std::int32_t board_baud = 38400;
+constexpr std::int32_t board_data_bits = 8;
+constexpr float board_stop_bits = 1.0f;
+constexpr std::int32_t board_handshake = 0;
+constexpr std::int32_t board_start_up_ms = 2000;
+} // namespace
+
+driver_state state = initial_driver_state;
+
+void load_driver()
+{
+    create_serial_registry();
+    state = initial_driver_state;
+    state.device_path = board_device_path;
+    // Failure is not reported: every transfer on an unopened port does nothing.
+    open_serial_port(state.board_port, state.device_path, board_baud, board_data_bits,
+                     board_stop_bits, board_handshake);
+    delay_milliseconds(board_start_up_ms);
+}
+
+void unload_driver()
+{
+    close_serial_ports();
+}
+
+} // namespace vostrelle::link

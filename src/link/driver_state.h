@@ -1,0 +1,37 @@
+// The driver's module-wide state, alive from load to unload.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vostrelle::link {
+
+constexpr std::int32_t readback_entries = 9;
+
+struct driver_state {
+    std::int32_t board_port;
+    const char *device_path;
+    // One pair shared by every analog read and by `sa`: a byte that does not
+    // arrive keeps whatever the last read or `sa` left in it.
+    std::uint8_t reply_high;
+    std::uint8_t reply_low;
+    double adc_high_weight;
+    double adc_offset;
+    double adc_full_scale;
+    double adc_divisor;
+    std::array<std::int16_t, readback_entries> output_readback;
+};
+
+inline constexpr const char *board_device_path = "/dev/ttyACM0";
+
+constexpr driver_state initial_driver_state{
+    0, board_device_path, 0, 0, 256.0, 0.0, 5.0, 1023.0, {},
+};
+
+extern driver_state state;
+
+// What the loader runs: open the board and give it time to start; close it.
+void load_driver();
+void unload_driver();
+
+} // namespace vostrelle::link

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "board_fixture.h"
+
+namespace {
+
+using namespace vostrelle;
+using test::milliseconds_taken;
+
+// The descriptor this process holds on `path` besides the simulator's own.
+int driver_descriptor_on(const std::string &path, int simulator_fd_count)
+{
+    int found = -1, seen = 0;
+    DIR *fds = opendir("/proc/self/fd");
+    while (const dirent *entry = readdir(fds)) {
+        char target[4096];
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+        if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == path) {
+            ++seen;
+            found = std::atoi(entry->d_name);
+        }
+    }
+    closedir(fds);
+    return seen > simulator_fd_count ? found : -1;
+}
+
+class lifecycle : public ::testing::Test {
+protected:
+    void SetUp() override { test::skip_start_up_delay(false); }
+    void TearDown() override { redirect::lead_board_to(""); }
+    test::loaded_driver driver;
+};
+
+TEST_F(lifecycle, load_opens_the_board_configures_it_and_waits_two_seconds)
+{
+    sim::simulated_board board;
+    redirect::lead_board_to(board.device_path());
+    const int simulator_fds = test::descriptors_open_on(board.device_path());
+    test::forget_requested_sleeps();
+
+    EXPECT_GE(milliseconds_taken([&] { driver.load(); }), 2000.0);
+    const auto sleeps = test::requested_sleeps();
+    ASSERT_EQ(sleeps.size(), 1u);
+    EXPECT_EQ(sleeps[0].tv_sec, 2);
+
+    const int fd = driver_descriptor_on(board.device_path(), simulator_fds);
+    ASSERT_GE(fd, 0) << "the board was not opened";
+    termios applied{};
+    ASSERT_EQ(tcgetattr(fd, &applied), 0);
+    EXPECT_EQ(applied.c_cflag, tcflag_t(B38400 | CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(applied.c_iflag, tcflag_t(IGNPAR));
+    const int flags = fcntl(fd, F_GETFL);
+    EXPECT_TRUE(flags & O_NONBLOCK);
+    EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "child processes must not inherit the board";
+    EXPECT_EQ(board.take_received(), test::bytes{}) << "nothing is sent at load";
+
+    driver.unload();
+    EXPECT_EQ(test::descriptors_open_on(board.device_path()), simulator_fds) << "unload leaves the board open";
+
+    EXPECT_GE(milliseconds_taken([&] { driver.load(); }), 2000.0) << "a second load waits again";
+    EXPECT_GE(driver_descriptor_on(board.device_path(), simulator_fds), 0) << "a second load reopens";
+    driver.unload();
+}
+
+TEST_F(lifecycle, load_without_a_device_still_waits_and_every_entry_point_works)
+{
+    redirect::lead_board_to("/nonexistent/vostrelle-board");
+    EXPECT_GE(milliseconds_taken([&] { driver.load(); }), 2000.0);
+    const auto &api = driver.api();
+    EXPECT_STREQ(api.titre(), "Vostrelle");
+    EXPECT_EQ(api.ea(0), 0);
+    EXPECT_EQ(api.ead(0), 0.0);
+    for (int channel = 0; channel <= 8; ++channel)
+        EXPECT_EQ(api.rsb(channel), 0) << channel;
+    driver.unload();
+}
+
+} // namespace

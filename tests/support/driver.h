@@ -1,0 +1,71 @@
+// The real libvostrelle.so, loaded with dlopen as a host loads it, and its
+// 71 entry points resolved through the public header's pointer types.
+#pragma once
+
+#include <vostrelle.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace vostrelle::test {
+
+struct entry_points {
+#define VOSTRELLE_TEST_STD_MEMBER(name, result, params, args)                                      \
+    vostrelle_##name##_fn name;                                                                    \
+    vostrelle_std##name##_fn std##name;
+#define VOSTRELLE_TEST_C_MEMBER(name, result, params, args) vostrelle_c##name##_fn c##name;
+    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_STD_MEMBER)
+    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_C_MEMBER)
+    VOSTRELLE_DOUBLE_ENTRY_POINTS(VOSTRELLE_TEST_STD_MEMBER)
+};
+
+// Every exported name, in table order: base, double, c…, std….
+std::vector<std::string> entry_point_names();
+
+const char *library_path();
+
+class loaded_driver {
+public:
+    loaded_driver() = default;
+    ~loaded_driver();
+    loaded_driver(const loaded_driver &) = delete;
+    loaded_driver &operator=(const loaded_driver &) = delete;
+
+    // dlopen; fails the test when the library does not load.
+    void load();
+    // dlclose, and check that the library really left the process.
+    void unload();
+    bool loaded() const { return handle_ != nullptr; }
+    const entry_points &api() const { return api_; }
+    void *symbol(const char *name) const;
+
+private:
+    void *handle_ = nullptr;
+    entry_points api_{};
+};
+
+// The driver sleeps 2 s at load so that the board can start. Tests that do
+// not measure that sleep skip it: this program's own nanosleep answers a
+// request of exactly 2 s at once and records it.
+void skip_start_up_delay(bool skip);
+std::vector<timespec> requested_sleeps();
+void forget_requested_sleeps();
+
+// Descriptors of this process that lead to `path`.
+int descriptors_open_on(const std::string &path);
+
+// Collects what the process writes to descriptor 1 until finish().
+class standard_output_capture {
+public:
+    standard_output_capture();
+    ~standard_output_capture();
+    std::string finish();
+
+private:
+    int saved_ = -1;
+    std::FILE *file_ = nullptr;
+};
+
+} // namespace vostrelle::test

@@ -1,0 +1,62 @@
+#include "device_redirect.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vostrelle::redirect {
+
+namespace {
+
+std::mutex target_mutex;
+char target[4096];
+
+int open_redirected(const char *path, int flags, mode_t mode)
+{
+    char chosen[sizeof target];
+    {
+        std::lock_guard<std::mutex> lock(target_mutex);
+        const bool lead = path != nullptr && target[0] != '\0' && std::strcmp(path, board_device) == 0;
+        std::strcpy(chosen, lead ? target : "");
+    }
+    // A raw syscall, so that this works before any other library is ready.
+    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, chosen[0] ? chosen : path, flags, mode));
+}
+
+mode_t mode_argument(int flags, va_list arguments)
+{
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, mode_t) : 0;
+}
+
+} // namespace
+
+void lead_board_to(const std::string &path)
+{
+    std::lock_guard<std::mutex> lock(target_mutex);
+    const std::size_t length = std::min(path.size(), sizeof target - 1);
+    std::memcpy(target, path.data(), length);
+    target[length] = '\0';
+}
+
+} // namespace vostrelle::redirect
+
+extern "C" __attribute__((visibility("default"))) int open(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = vostrelle::redirect::mode_argument(flags, arguments);
+    va_end(arguments);
+    return vostrelle::redirect::open_redirected(path, flags, mode);
+}
+
+extern "C" __attribute__((visibility("default"))) int open64(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = vostrelle::redirect::mode_argument(flags, arguments);
+    va_end(arguments);
+    return vostrelle::redirect::open_redirected(path, flags | O_LARGEFILE, mode);
+}

@@ -15,27 +15,7 @@ std::mutex sleeps_mutex;
 bool skipping_start_up = false;
 std::vector<timespec> sleeps;
 
-template <typename Pointer> void resolve(void *handle, Pointer &pointer, const char *name)
-{
-    pointer = reinterpret_cast<Pointer>(dlsym(handle, name));
-    ASSERT_NE(pointer, nullptr) << "missing entry point " << name;
-}
-
 } // namespace
-
-std::vector<std::string> entry_point_names()
-{
-    std::vector<std::string> names;
-#define VOSTRELLE_TEST_NAME(name, result, params, args) names.push_back(#name);
-#define VOSTRELLE_TEST_C_NAME(name, result, params, args) names.push_back("c" #name);
-#define VOSTRELLE_TEST_STD_NAME(name, result, params, args) names.push_back("std" #name);
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_NAME)
-    VOSTRELLE_DOUBLE_ENTRY_POINTS(VOSTRELLE_TEST_NAME)
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_C_NAME)
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_STD_NAME)
-    VOSTRELLE_DOUBLE_ENTRY_POINTS(VOSTRELLE_TEST_STD_NAME)
-    return names;
-}
 
 const char *library_path()
 {
@@ -52,13 +32,8 @@ void loaded_driver::load()
 {
     handle_ = dlopen(library_path(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle_, nullptr) << dlerror();
-#define VOSTRELLE_TEST_RESOLVE(name, result, params, args)                                         \
-    resolve(handle_, api_.name, #name);                                                            \
-    resolve(handle_, api_.std##name, "std" #name);
-#define VOSTRELLE_TEST_RESOLVE_C(name, result, params, args) resolve(handle_, api_.c##name, "c" #name);
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_RESOLVE)
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_RESOLVE_C)
-    VOSTRELLE_DOUBLE_ENTRY_POINTS(VOSTRELLE_TEST_RESOLVE)
+    const auto missing = host::resolve(handle_, api_);
+    EXPECT_EQ(missing, std::vector<std::string>{}) << "entry points missing";
 }
 
 void loaded_driver::unload()

@@ -2,7 +2,7 @@
 // 71 entry points resolved through the public header's pointer types.
 #pragma once
 
-#include <vostrelle.h>
+#include "entry_points.h"
 
 #include <cstdio>
 #include <ctime>
@@ -11,18 +11,8 @@
 
 namespace vostrelle::test {
 
-struct entry_points {
-#define VOSTRELLE_TEST_STD_MEMBER(name, result, params, args)                                      \
-    vostrelle_##name##_fn name;                                                                    \
-    vostrelle_std##name##_fn std##name;
-#define VOSTRELLE_TEST_C_MEMBER(name, result, params, args) vostrelle_c##name##_fn c##name;
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_STD_MEMBER)
-    VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_TEST_C_MEMBER)
-    VOSTRELLE_DOUBLE_ENTRY_POINTS(VOSTRELLE_TEST_STD_MEMBER)
-};
-
-// Every exported name, in table order: base, double, c…, std….
-std::vector<std::string> entry_point_names();
+using host::entry_points;
+using host::entry_point_names;
 
 const char *library_path();
 

@@ -1,0 +1,228 @@
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "probe.h"
+
+namespace vostrelle::probe {
+
+namespace {
+
+constexpr int analog_inputs = 8;
+constexpr int digital_lines = 8;
+// A host walks each kind until the empty name; the walk stops here even if
+// a library never answers one.
+constexpr int longest_channel_list = 256;
+
+struct channel_kind {
+    const char *title;
+    vostrelle_nea_fn host::entry_points::*name_of;
+};
+
+constexpr std::array<channel_kind, 6> channel_kinds{{
+    {"analog inputs, count (nea)", &host::entry_points::nea},
+    {"analog inputs, volts (nead)", &host::entry_points::nead},
+    {"binary inputs (neb)", &host::entry_points::neb},
+    {"analog outputs (nsa)", &host::entry_points::nsa},
+    {"analog outputs, volts (nsad)", &host::entry_points::nsad},
+    {"binary outputs (nsb)", &host::entry_points::nsb},
+}};
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void note_interrupt(int)
+{
+    interrupted = 1;
+}
+
+// Sleeps in short steps so that Ctrl-C ends the wait quickly.
+void pause_ms(int ms)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!interrupted && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+}
+
+struct reading {
+    int count;
+    double volts;
+};
+
+reading read_input(session &s, int channel)
+{
+    return {s.api.ea(channel), s.api.ead(channel)};
+}
+
+std::string bar(double fraction, int width)
+{
+    const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * width + 0.5);
+    return std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), '.');
+}
+
+void show_line_readback(session &s)
+{
+    std::cout << "read-back (rsb):";
+    for (int line = 0; line < digital_lines; ++line)
+        std::cout << "  PB" << line << "=" << s.api.rsb(line);
+    std::cout << "\n";
+}
+
+bool parse_int(const std::string &text, int low, int high, int &value)
+{
+    std::size_t used = 0;
+    try {
+        value = std::stoi(text, &used, 0);
+    } catch (const std::exception &) {
+        return false;
+    }
+    return used == text.size() && value >= low && value <= high;
+}
+
+bool parse_switch(const std::string &text, int &value)
+{
+    if (text == "on" || text == "1")
+        value = 1;
+    else if (text == "off" || text == "0")
+        value = 0;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+int run_info(session &s)
+{
+    std::cout << "title:   " << latin1_to_utf8(s.api.titre()) << "\n";
+    std::cout << "detail:  " << latin1_to_utf8(s.api.detail()) << "\n";
+    std::cout << "library: " << s.library << "\n";
+    if (s.board)
+        std::cout << "board:   simulated on " << s.board->device_path() << "\n";
+    for (const auto &kind : channel_kinds) {
+        std::cout << "\n" << kind.title << ":\n";
+        int channel = 0;
+        for (; channel < longest_channel_list; ++channel) {
+            const std::string name = latin1_to_utf8((s.api.*kind.name_of)(channel));
+            if (name.empty())
+                break;
+            std::cout << "  " << std::setw(2) << channel << "  " << name << "\n";
+        }
+        if (channel == 0)
+            std::cout << "  (none)\n";
+    }
+    return 0;
+}
+
+int run_read(session &s, const read_options &options)
+{
+    std::signal(SIGINT, note_interrupt);
+    const auto start = std::chrono::steady_clock::now();
+    if (options.csv)
+        std::cout << "seconds,channel,name,count,volts\n";
+    for (int round = 0; round < options.count && !interrupted; ++round) {
+        if (round > 0)
+            pause_ms(options.interval_ms);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!options.csv)
+            std::cout << (round ? "\n" : "") << "channel  name               count    volts\n";
+        for (int channel = 0; channel < analog_inputs; ++channel) {
+            const std::string name = s.api.nea(channel);
+            const reading r = read_input(s, channel);
+            std::ostringstream line;
+            line << std::fixed;
+            if (options.csv)
+                line << std::setprecision(3) << seconds << "," << channel << "," << name << "," << r.count << ","
+                     << std::setprecision(4) << r.volts;
+            else
+                line << std::setw(7) << channel << "  " << std::left << std::setw(17) << name << std::right
+                     << std::setw(6) << r.count << std::setw(9) << std::setprecision(4) << r.volts;
+            std::cout << line.str() << "\n";
+        }
+        std::cout.flush();
+    }
+    return 0;
+}
+
+int run_watch(session &s, int interval_ms, int frames)
+{
+    std::signal(SIGINT, note_interrupt);
+    std::signal(SIGTERM, note_interrupt);
+    std::array<double, analog_inputs> low{}, high{};
+    low.fill(1e9);
+    high.fill(-1e9);
+    std::cout << "\x1b[?25l" << "Live analog inputs, every " << interval_ms << " ms. Ctrl-C to stop.\n";
+    for (int frame = 0; !interrupted && (frames <= 0 || frame < frames); ++frame) {
+        if (frame > 0)
+            std::cout << "\x1b[" << analog_inputs << "A";
+        for (int channel = 0; channel < analog_inputs && !interrupted; ++channel) {
+            const reading r = read_input(s, channel);
+            low[channel] = std::min(low[channel], r.volts);
+            high[channel] = std::max(high[channel], r.volts);
+            std::ostringstream line;
+            line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " [" << bar(r.volts / 5.0, 30)
+                 << "] " << std::setw(6) << r.volts << " V " << std::setw(5) << r.count << "   min " << low[channel]
+                 << "  max " << high[channel] << "\n";
+            std::cout << line.str();
+        }
+        std::cout.flush();
+        pause_ms(interval_ms);
+    }
+    std::cout << "\x1b[?25h" << std::flush;
+    return 0;
+}
+
+std::optional<set_request> parse_set_request(const std::string &what, const std::vector<std::string> &values)
+{
+    set_request request;
+    const auto refuse = [](const std::string &problem) {
+        std::cerr << "vostrelle-probe set: " << problem
+                  << "\nuse: set pwm 0..255 | set freq 0..65535 | set led on|off | set line 0..7 on|off\n";
+        return std::nullopt;
+    };
+    if (what == "pwm" || what == "freq") {
+        const int highest = what == "pwm" ? 255 : 65535;
+        if (values.size() != 1 || !parse_int(values[0], 0, highest, request.value))
+            return refuse(what + " takes one value from 0 to " + std::to_string(highest));
+        request.analog = true;
+        request.channel = what == "pwm" ? 0 : 1;
+    } else if (what == "led") {
+        if (values.size() != 1 || !parse_switch(values[0], request.value))
+            return refuse("led takes on or off");
+    } else if (what == "line") {
+        if (values.size() != 2 || !parse_int(values[0], 0, digital_lines - 1, request.channel) ||
+            !parse_switch(values[1], request.value))
+            return refuse("line takes a line number 0..7 and on or off");
+    } else {
+        return refuse("unknown output '" + what + "'");
+    }
+    return request;
+}
+
+int run_set(session &s, const set_request &request)
+{
+    if (request.analog) {
+        std::cout << "sa(" << request.channel << ", " << request.value << ") returned "
+                  << s.api.sa(request.channel, request.value) << "\n";
+        std::cout << "analog outputs are not read back (rsa(" << request.channel << ") = " << s.api.rsa(request.channel)
+                  << ")\n";
+    } else {
+        std::cout << "sb(" << request.channel << ", " << request.value << ") returned "
+                  << s.api.sb(request.channel, request.value) << "\n";
+    }
+    show_line_readback(s);
+    if (s.board) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const sim::board_outputs seen = s.board->outputs();
+        std::cout << "simulated board now has: pwm " << seen.pwm_duty << ", freq " << seen.frequency << ", lines 0x"
+                  << std::hex << std::setw(2) << std::setfill('0') << int(seen.lines) << std::dec << "\n";
+    }
+    return 0;
+}
+
+} // namespace vostrelle::probe

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "board_fixture.h"
+#include "signature.h"
 
 extern "C" {
 struct measured_call {
@@ -22,16 +23,6 @@ void vostrelle_measure_call(const void *entry, const void *arguments, unsigned a
 namespace {
 
 using namespace vostrelle;
-
-template <typename F> struct convention;
-template <typename R, typename... A> struct convention<R(__attribute__((stdcall)) *)(A...)> {
-    using result = R;
-    using arguments = std::tuple<A...>;
-};
-template <typename R, typename... A> struct convention<R (*)(A...)> {
-    using result = R;
-    using arguments = std::tuple<A...>;
-};
 
 // Bytes removed by the callee-cleans form of each signature.
 const std::map<std::string, unsigned> callee_removes{
@@ -49,7 +40,7 @@ protected:
     // sample arguments 1 and 3, and compares.
     template <typename Fn> void check(const std::string &name, Fn entry, unsigned expected_removed)
     {
-        using traits = convention<Fn>;
+        using traits = test::signature<Fn>;
         typename traits::arguments sample{};
         std::vector<unsigned char> raw;
         int position = 0;

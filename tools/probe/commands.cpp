@@ -2,6 +2,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <pthread.h>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -34,19 +35,31 @@ constexpr std::array<channel_kind, 6> channel_kinds{{
     {"binary outputs (nsb)", &host::entry_points::nsb},
 }};
 
-volatile std::sig_atomic_t interrupted = 0;
+// Ctrl-C and SIGTERM stay blocked and are taken synchronously while the
+// probe pauses, so that they never land in the middle of a conversion.
+bool interrupted = false;
 
-void note_interrupt(int)
+sigset_t stop_signals()
 {
-    interrupted = 1;
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
 }
 
-// Sleeps in short steps so that Ctrl-C ends the wait quickly.
+void hold_stop_signals()
+{
+    const sigset_t signals = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 void pause_ms(int ms)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!interrupted && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+    const sigset_t signals = stop_signals();
+    const timespec length{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    if (sigtimedwait(&signals, nullptr, &length) > 0)
+        interrupted = true;
 }
 
 struct reading {
@@ -121,7 +134,7 @@ int run_info(session &s)
 
 int run_read(session &s, const read_options &options)
 {
-    std::signal(SIGINT, note_interrupt);
+    hold_stop_signals();
     const auto start = std::chrono::steady_clock::now();
     if (options.csv)
         std::cout << "seconds,channel,name,count,volts\n";
@@ -151,8 +164,7 @@ int run_read(session &s, const read_options &options)
 
 int run_watch(session &s, int interval_ms, int frames)
 {
-    std::signal(SIGINT, note_interrupt);
-    std::signal(SIGTERM, note_interrupt);
+    hold_stop_signals();
     std::array<double, analog_inputs> low{}, high{};
     low.fill(1e9);
     high.fill(-1e9);
@@ -171,7 +183,8 @@ int run_watch(session &s, int interval_ms, int frames)
             std::cout << line.str();
         }
         std::cout.flush();
-        pause_ms(interval_ms);
+        if (frames <= 0 || frame + 1 < frames)
+            pause_ms(interval_ms);
     }
     std::cout << "\x1b[?25h" << std::flush;
     return 0;

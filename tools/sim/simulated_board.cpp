@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
 #include <poll.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <termios.h>
 #include <utility>
@@ -99,7 +101,12 @@ simulated_board::simulated_board(fault_mode mode) : mode_(mode)
     tcsetattr(slave_fd_, TCSANOW, &raw);
     if (pipe2(wake_pipe_, O_NONBLOCK | O_CLOEXEC) != 0)
         fail("cannot create a pipe");
+    // The board's thread takes no signals: they belong to the program.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
     worker_ = std::thread([this] { run(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 simulated_board::~simulated_board()
@@ -131,6 +138,14 @@ std::uint16_t simulated_board::input(int channel) const
 {
     std::lock_guard lock(mutex_);
     return current_input(channel);
+}
+
+void simulated_board::set_reading(bool reading)
+{
+    std::lock_guard lock(mutex_);
+    reading_ = reading;
+    const char wake = 0;
+    (void)!write(wake_pipe_[1], &wake, 1);
 }
 
 void simulated_board::set_waveform(bool moving)
@@ -310,7 +325,8 @@ void simulated_board::run()
         timespec timeout{0, idle_poll_ns};
         {
             std::lock_guard lock(mutex_);
-            fds[0] = {master_fd_, static_cast<short>(POLLIN | (mode_ == fault_mode::flood ? POLLOUT : 0)), 0};
+            const short wanted = static_cast<short>((reading_ ? POLLIN : 0) | (mode_ == fault_mode::flood ? POLLOUT : 0));
+            fds[0] = {master_fd_, wanted, 0};
             if (!pending_.empty())
                 timeout = time_until_next_reply();
         }

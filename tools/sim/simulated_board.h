@@ -87,6 +87,8 @@ public:
 
     // Bytes from the board's side, as if sent unasked (stale replies).
     void send_unasked(const std::vector<std::uint8_t> &bytes);
+    // A board that stops reading lets the driver's output queue fill up.
+    void set_reading(bool reading);
     // Closes the board's side: the line hangs up for good.
     void hang_up();
 
@@ -122,6 +124,7 @@ private:
     fault_mode mode_;
     std::array<std::uint16_t, 8> inputs_{};
     bool waveform_ = false;
+    bool reading_ = true;
     std::chrono::microseconds late_delay_{5500};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;

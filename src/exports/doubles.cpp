@@ -6,45 +6,21 @@
 
 using vostrelle::board::round_to_int;
 
-extern "C" double VOSTRELLE_STDCALL eadouble(double channel)
-{
-    return ead(round_to_int(channel));
-}
+// name, result, the base entry point called with the rounded channel.
+#define VOSTRELLE_ROUNDED_CHANNEL_FORMS(X)                                                         \
+    X(eadouble, double, ead)                                                                       \
+    X(ebdouble, double, eb)                                                                        \
+    X(neadouble, vostrelle_text, nead)                                                             \
+    X(nebdouble, vostrelle_text, neb)                                                              \
+    X(nsadouble, vostrelle_text, nsad)                                                             \
+    X(nsbdouble, vostrelle_text, nsb)                                                              \
+    X(rsadouble, double, rsad)                                                                     \
+    X(rsbdouble, double, rsb)
 
-extern "C" double VOSTRELLE_STDCALL ebdouble(double channel)
-{
-    return eb(round_to_int(channel));
-}
+#define VOSTRELLE_DEFINE_ROUNDED_CHANNEL_FORM(name, result, base)                                  \
+    extern "C" result VOSTRELLE_STDCALL name(double channel) { return base(round_to_int(channel)); }
 
-extern "C" vostrelle_text VOSTRELLE_STDCALL neadouble(double channel)
-{
-    return nead(round_to_int(channel));
-}
-
-extern "C" vostrelle_text VOSTRELLE_STDCALL nebdouble(double channel)
-{
-    return neb(round_to_int(channel));
-}
-
-extern "C" vostrelle_text VOSTRELLE_STDCALL nsadouble(double channel)
-{
-    return nsad(round_to_int(channel));
-}
-
-extern "C" vostrelle_text VOSTRELLE_STDCALL nsbdouble(double channel)
-{
-    return nsb(round_to_int(channel));
-}
-
-extern "C" double VOSTRELLE_STDCALL rsadouble(double channel)
-{
-    return rsad(round_to_int(channel));
-}
-
-extern "C" double VOSTRELLE_STDCALL rsbdouble(double channel)
-{
-    return rsb(round_to_int(channel));
-}
+VOSTRELLE_ROUNDED_CHANNEL_FORMS(VOSTRELLE_DEFINE_ROUNDED_CHANNEL_FORM)
 
 // The value goes on as a double: sad rounds it by the same rule.
 extern "C" double VOSTRELLE_STDCALL sadouble(double channel, double value)

@@ -13,7 +13,7 @@ constexpr std::int32_t board_handshake = 0;
 constexpr std::int32_t board_start_up_ms = 2000;
 } // namespace
 
-driver_state state = initial_driver_state;
+constinit driver_state state = initial_driver_state;
 
 void load_driver()
 {

@@ -28,7 +28,8 @@ constexpr driver_state initial_driver_state{
     0, board_device_path, 0, 0, 256.0, 0.0, 5.0, 1023.0, {},
 };
 
-extern driver_state state;
+// Defined and constant-initialised in driver_state.cpp.
+extern constinit driver_state state; // NOLINT(bugprone-dynamic-static-initializers)
 
 // What the loader runs: open the board and give it time to start; close it.
 void load_driver();

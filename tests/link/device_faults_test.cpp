@@ -3,7 +3,6 @@
 // descriptors alone.
 #include <climits>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,16 +17,6 @@ using namespace vostrelle;
 using test::milliseconds_taken;
 
 constexpr double call_bound_ms = 100.0;
-
-int open_descriptor_count()
-{
-    int count = 0;
-    DIR *fds = opendir("/proc/self/fd");
-    while (readdir(fds))
-        ++count;
-    closedir(fds);
-    return count;
-}
 
 // Every kind of entry point once, each within its bound.
 void exercise(const test::entry_points &api)
@@ -64,12 +53,12 @@ protected:
     {
         SCOPED_TRACE(device);
         redirect::lead_board_to(device);
-        const int before = open_descriptor_count();
+        const int before = test::open_descriptor_count();
         test::loaded_driver driver;
         driver.load();
         exercise(driver.api());
         driver.unload();
-        EXPECT_EQ(open_descriptor_count(), before);
+        EXPECT_EQ(test::open_descriptor_count(), before);
         EXPECT_EQ(write(host_pipe[1], "x", 1), 1);
         char byte = 0;
         EXPECT_EQ(read(host_pipe[0], &byte, 1), 1);

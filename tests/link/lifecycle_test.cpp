@@ -42,7 +42,7 @@ TEST_F(lifecycle, load_opens_the_board_configures_it_and_waits_two_seconds)
     sim::simulated_board board;
     redirect::lead_board_to(board.device_path());
     const int simulator_fds = test::descriptors_open_on(board.device_path());
-    test::forget_requested_sleeps();
+    test::record_sleeps_from_now();
 
     EXPECT_GE(milliseconds_taken([&] { driver.load(); }), 2000.0);
     const auto sleeps = test::requested_sleeps();

@@ -38,10 +38,14 @@ private:
 
 // The driver sleeps 2 s at load so that the board can start. Tests that do
 // not measure that sleep skip it: this program's own nanosleep answers a
-// request of exactly 2 s at once and records it.
+// request of exactly 2 s at once. It also records every sleep asked for
+// after record_sleeps_from_now().
 void skip_start_up_delay(bool skip);
 std::vector<timespec> requested_sleeps();
-void forget_requested_sleeps();
+void record_sleeps_from_now();
+
+// All descriptors of this process.
+int open_descriptor_count();
 
 // Descriptors of this process that lead to `path`.
 int descriptors_open_on(const std::string &path);

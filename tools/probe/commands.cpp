@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <pthread.h>
 #include <cstdio>
@@ -74,7 +75,7 @@ reading read_input(session &s, int channel)
 
 std::string bar(double fraction, int width)
 {
-    const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * width + 0.5);
+    const int filled = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * width));
     return std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), '.');
 }
 

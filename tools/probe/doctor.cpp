@@ -82,7 +82,7 @@ std::string command_line_of(const std::string &pid)
     if (FILE *file = std::fopen(("/proc/" + pid + "/cmdline").c_str(), "r")) {
         for (int c; (c = std::fgetc(file)) != EOF;)
             command.push_back(c ? static_cast<char>(c) : ' ');
-        std::fclose(file);
+        (void)std::fclose(file);
     }
     return command;
 }

@@ -63,7 +63,7 @@ std::string hex_bytes(const std::vector<std::uint8_t> &bytes)
     std::string text;
     char byte[4];
     for (const auto b : bytes) {
-        std::snprintf(byte, sizeof byte, "%02X ", b);
+        (void)std::snprintf(byte, sizeof byte, "%02X ", b);
         text += byte;
     }
     return text;
@@ -111,6 +111,7 @@ int main(int argc, char **argv)
     sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
 
     sim::simulated_board board(*mode);
+    board.set_recording(false);
     board.set_waveform(wave);
     board.set_late_delay(std::chrono::microseconds(late_us));
     for (const auto &[channel, count] : fixed)
@@ -121,7 +122,7 @@ int main(int argc, char **argv)
             const double ms = std::chrono::duration<double, std::milli>(e.at - start).count();
             std::printf("%12.3f ms  %s  %-12s %s\n", ms, e.from_driver ? "host -> board" : "board -> host",
                         hex_bytes(e.bytes).c_str(), e.meaning.c_str());
-            std::fflush(stdout);
+            (void)std::fflush(stdout);
         });
     }
     if (!link.empty() && !make_link(link, board.device_path()))
@@ -131,7 +132,8 @@ int main(int argc, char **argv)
         std::cout << ", linked from " << link;
     std::cout << std::endl;
 
-    timespec limit{static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
+    const auto whole_seconds = static_cast<time_t>(seconds);
+    const timespec limit{whole_seconds, static_cast<long>((seconds - static_cast<double>(whole_seconds)) * 1e9)};
     const int signal = seconds > 0 ? sigtimedwait(&stop_signals, nullptr, &limit) : sigwaitinfo(&stop_signals, nullptr);
     if (!link.empty())
         remove_link(link, board.device_path());

@@ -9,7 +9,7 @@
 #include <csignal>
 #include <poll.h>
 #include <pthread.h>
-#include <stdexcept>
+#include <system_error>
 #include <termios.h>
 #include <utility>
 #include <unistd.h>
@@ -37,7 +37,7 @@ template <typename T> void record(std::vector<T> &recording, T item)
 
 [[noreturn]] void fail(const std::string &what)
 {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
+    throw std::system_error(errno, std::generic_category(), what);
 }
 
 int data_bytes_after(char letter)
@@ -140,6 +140,12 @@ std::uint16_t simulated_board::input(int channel) const
     return current_input(channel);
 }
 
+void simulated_board::set_recording(bool recording)
+{
+    std::lock_guard lock(mutex_);
+    recording_ = recording;
+}
+
 void simulated_board::set_reading(bool reading)
 {
     std::lock_guard lock(mutex_);
@@ -229,8 +235,8 @@ void simulated_board::send(const std::vector<std::uint8_t> &bytes)
         return;
     const auto now = clock_type::now();
     const ssize_t sent = write(master_fd_, bytes.data(), bytes.size());
-    if (mode_ == fault_mode::flood)
-        return; // noise, not worth recording
+    if (mode_ == fault_mode::flood || !recording_)
+        return; // flood noise is not worth recording
     for (ssize_t i = 0; i < sent; ++i)
         record(traffic_, line_byte{now, bytes[static_cast<std::size_t>(i)], false});
 }
@@ -271,8 +277,10 @@ void simulated_board::answer_conversion(int channel)
 
 void simulated_board::serve_byte(std::uint8_t byte)
 {
-    record(received_, byte);
-    record(traffic_, line_byte{clock_type::now(), byte, true});
+    if (recording_) {
+        record(received_, byte);
+        record(traffic_, line_byte{clock_type::now(), byte, true});
+    }
     if (open_command_ == '\0') {
         open_command_ = static_cast<char>(byte);
         command_bytes_.clear();

@@ -87,6 +87,9 @@ public:
 
     // Bytes from the board's side, as if sent unasked (stale replies).
     void send_unasked(const std::vector<std::uint8_t> &bytes);
+    // Whether the driver's bytes and the traffic are kept for take_*();
+    // long runs turn it off.
+    void set_recording(bool recording);
     // A board that stops reading lets the driver's output queue fill up.
     void set_reading(bool reading);
     // Closes the board's side: the line hangs up for good.
@@ -125,6 +128,7 @@ private:
     std::array<std::uint16_t, 8> inputs_{};
     bool waveform_ = false;
     bool reading_ = true;
+    bool recording_ = true;
     std::chrono::microseconds late_delay_{5500};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;

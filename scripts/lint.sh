@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# clang-tidy (checks in .clang-tidy) and cppcheck over the library and the
+# tools; any finding fails. Usage: scripts/lint.sh BUILD-DIR (a configured
+# build with compile_commands.json).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/native}
+database=$(mktemp -d)
+trap 'rm -rf "$database"' EXIT
+# clang does not know every GCC option of the build.
+sed -e 's/-fno-gnu-unique//g' "$build/compile_commands.json" >"$database/compile_commands.json"
+files=$(ls src/*/*.cpp tools/*/*.cpp)
+status=0
+clang-tidy -p "$database" --quiet $files || status=1
+cppcheck --quiet --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
+  --std=c++20 --suppress=missingIncludeSystem -I include -I src -I tools/host -I tools/sim -I tools/redirect \
+  src tools || status=1
+[ $status -eq 0 ] && echo "lint: no findings"
+exit $status

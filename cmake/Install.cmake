@@ -31,6 +31,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "Driver library for the Vostrelle data-acquisition board (libvostrelle.so),
 its C header, the vostrelle-probe host and the vostrelle-sim simulated board.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

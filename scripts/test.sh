@@ -7,11 +7,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 status=0
 for preset in i386 native sanitize fuzz; do
   echo "=== $preset"
-  cmake --workflow --preset "$preset" || status=1
+  cmake --workflow --preset "$preset" 2>&1 | tee -a "$log" || status=1
 done
 echo "=== lint"
 scripts/lint.sh build/native || status=1
+
+# ctest's own summaries, added up over the presets.
+read -r passed failed < <(awk '/tests passed, [0-9]+ tests failed out of/ {
+  total += $NF; failed += $4 } END { print total - failed, failed + 0 }' "$log")
+echo "all presets: $passed passed, $failed failed"
 exit $status

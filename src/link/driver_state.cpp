@@ -18,8 +18,7 @@ constinit driver_state state = initial_driver_state;
 void load_driver()
 {
     create_serial_registry();
-    state = initial_driver_state;
-    state.device_path = board_device_path;
+    state = initial_driver_state; // read-back table all 0, device path set
     // Failure is not reported: every transfer on an unopened port does nothing.
     open_serial_port(state.board_port, state.device_path, board_baud, board_data_bits,
                      board_stop_bits, board_handshake);

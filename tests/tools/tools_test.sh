@@ -58,6 +58,20 @@ check "watch exits 0" test $status -eq 0
 check "watch redraws eight lines" test "$(grep -c 'PA7 \[' "$scratch/watch")" -eq 2
 check "watch shows the cursor again" has "$scratch/watch" $'\e\[?25h'
 
+if command -v tmux >/dev/null; then
+  # Ctrl-C in a real terminal ends watch cleanly and brings the cursor back.
+  session=vostrelle-watch-$$
+  tmux new-session -d -s "$session" -x 100 -y 20 \
+    "${emulator[*]} $probe --simulate watch --interval 50; echo exit=\$? > $scratch/watch-exit; sleep 5"
+  for _ in $(seq 100); do tmux capture-pane -p -t "$session" | grep -q 'PA7 \[' && break; sleep 0.1; done
+  tmux capture-pane -p -t "$session" >"$scratch/watch-screen"
+  tmux send-keys -t "$session" C-c
+  for _ in $(seq 50); do [ -s "$scratch/watch-exit" ] && break; sleep 0.1; done
+  tmux kill-session -t "$session" 2>/dev/null
+  check "watch shows the live table in a terminal" has "$scratch/watch-screen" "PA7 \["
+  check "Ctrl-C ends watch cleanly" has "$scratch/watch-exit" "exit=0"
+fi
+
 run "$scratch/doctor" "$probe" --simulate doctor
 check "doctor on a simulated board finds a board that answers" has "$scratch/doctor" "ok    the board answered"
 if [ ! -e /dev/ttyACM0 ]; then

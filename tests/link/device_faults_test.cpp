@@ -109,7 +109,7 @@ class live_faults : public test::driver_on_board {};
 TEST_F(live_faults, an_unplugged_board_is_not_reconnected_and_calls_stay_bounded)
 {
     board.set_input(0, 400);
-    EXPECT_EQ(api().ea(0), 400);
+    ASSERT_EQ(answer([&] { return api().ea(0); }, 400), 400);
     board.hang_up();
     sim::simulated_board replugged;
     replugged.set_input(0, 900);
@@ -123,7 +123,7 @@ TEST_F(live_faults, an_unplugged_board_is_not_reconnected_and_calls_stay_bounded
 TEST_F(live_faults, a_board_that_resets_goes_silent_then_answers_again)
 {
     board.set_input(2, 123);
-    EXPECT_EQ(api().ea(2), 123);
+    ASSERT_EQ(answer([&] { return api().ea(2); }, 123), 123);
     board.set_mode(sim::fault_mode::silent);
     board.set_input(2, 456);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);

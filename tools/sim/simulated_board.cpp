@@ -28,11 +28,11 @@ constexpr long idle_poll_ns = 50'000'000;
 // Recordings keep at most this many bytes; older ones are dropped.
 constexpr std::size_t recording_limit = 1u << 20;
 
-template <typename T> void record(std::vector<T> &recording, T item)
+void record(std::vector<std::uint8_t> &recording, std::uint8_t byte)
 {
     if (recording.size() >= recording_limit)
         recording.erase(recording.begin(), recording.begin() + recording_limit / 2);
-    recording.push_back(std::move(item));
+    recording.push_back(byte);
 }
 
 [[noreturn]] void fail(const std::string &what)
@@ -134,12 +134,6 @@ void simulated_board::set_input(int channel, std::uint16_t count)
     inputs_.at(static_cast<std::size_t>(channel)) = count;
 }
 
-std::uint16_t simulated_board::input(int channel) const
-{
-    std::lock_guard lock(mutex_);
-    return current_input(channel);
-}
-
 void simulated_board::set_recording(bool recording)
 {
     std::lock_guard lock(mutex_);
@@ -196,22 +190,10 @@ std::vector<std::uint8_t> simulated_board::take_received()
     return std::exchange(received_, {});
 }
 
-std::vector<line_byte> simulated_board::take_traffic()
-{
-    std::lock_guard lock(mutex_);
-    return std::exchange(traffic_, {});
-}
-
 board_outputs simulated_board::outputs() const
 {
     std::lock_guard lock(mutex_);
     return outputs_;
-}
-
-std::size_t simulated_board::conversions_answered() const
-{
-    std::lock_guard lock(mutex_);
-    return conversions_;
 }
 
 std::uint16_t simulated_board::current_input(int channel) const
@@ -233,17 +215,11 @@ void simulated_board::send(const std::vector<std::uint8_t> &bytes)
 {
     if (master_fd_ < 0 || bytes.empty())
         return;
-    const auto now = clock_type::now();
-    const ssize_t sent = write(master_fd_, bytes.data(), bytes.size());
-    if (mode_ == fault_mode::flood || !recording_)
-        return; // flood noise is not worth recording
-    for (ssize_t i = 0; i < sent; ++i)
-        record(traffic_, line_byte{now, bytes[static_cast<std::size_t>(i)], false});
+    (void)!write(master_fd_, bytes.data(), bytes.size());
 }
 
 void simulated_board::answer_conversion(int channel)
 {
-    ++conversions_;
     const std::uint16_t count = current_input(channel);
     const auto high = static_cast<std::uint8_t>(count >> 8);
     const auto low = static_cast<std::uint8_t>(count & 0xFF);
@@ -277,10 +253,8 @@ void simulated_board::answer_conversion(int channel)
 
 void simulated_board::serve_byte(std::uint8_t byte)
 {
-    if (recording_) {
+    if (recording_)
         record(received_, byte);
-        record(traffic_, line_byte{clock_type::now(), byte, true});
-    }
     if (open_command_ == '\0') {
         open_command_ = static_cast<char>(byte);
         command_bytes_.clear();

@@ -44,13 +44,6 @@ inline constexpr std::array<fault_mode_name, 6> fault_mode_names{{
 std::optional<fault_mode> parse_fault_mode(std::string_view name);
 std::string_view name_of(fault_mode mode);
 
-// One byte on the line, as the board saw it.
-struct line_byte {
-    std::chrono::steady_clock::time_point at;
-    std::uint8_t value;
-    bool from_driver;
-};
-
 // A command the board understood, or a reply it sent; for tracing.
 struct exchange {
     std::chrono::steady_clock::time_point at;
@@ -78,7 +71,6 @@ public:
 
     void set_mode(fault_mode mode);
     void set_input(int channel, std::uint16_t count);
-    std::uint16_t input(int channel) const;
     // Inputs follow slow sine waves, each channel shifted, so that a live
     // view has something to show.
     void set_waveform(bool moving);
@@ -87,8 +79,8 @@ public:
 
     // Bytes from the board's side, as if sent unasked (stale replies).
     void send_unasked(const std::vector<std::uint8_t> &bytes);
-    // Whether the driver's bytes and the traffic are kept for take_*();
-    // long runs turn it off.
+    // Whether the driver's bytes are kept for take_received(); long runs
+    // turn it off.
     void set_recording(bool recording);
     // A board that stops reading lets the driver's output queue fill up.
     void set_reading(bool reading);
@@ -97,9 +89,7 @@ public:
 
     // Bytes the driver wrote since the last take, in order.
     std::vector<std::uint8_t> take_received();
-    std::vector<line_byte> take_traffic();
     board_outputs outputs() const;
-    std::size_t conversions_answered() const;
 
 private:
     struct pending_reply {
@@ -132,10 +122,8 @@ private:
     std::chrono::microseconds late_delay_{5500};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;
-    std::vector<line_byte> traffic_;
     std::vector<pending_reply> pending_;
     board_outputs outputs_;
-    std::size_t conversions_ = 0;
     std::uint32_t noise_ = 0x2545F491u;
     // A command whose data bytes are still to come.
     char open_command_ = '\0';

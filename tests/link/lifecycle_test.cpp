@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <algorithm>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,22 +12,13 @@ namespace {
 using namespace vostrelle;
 using test::milliseconds_taken;
 
-// The descriptor this process holds on `path` besides the simulator's own.
-int driver_descriptor_on(const std::string &path, int simulator_fd_count)
+// The descriptor on `path` that is not among `before`, or -1.
+int new_descriptor_on(const std::string &path, const std::vector<int> &before)
 {
-    int found = -1, seen = 0;
-    DIR *fds = opendir("/proc/self/fd");
-    while (const dirent *entry = readdir(fds)) {
-        char target[4096];
-        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-        if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == path) {
-            ++seen;
-            found = std::atoi(entry->d_name);
-        }
-    }
-    closedir(fds);
-    return seen > simulator_fd_count ? found : -1;
+    for (const int fd : test::descriptors_on(path))
+        if (std::find(before.begin(), before.end(), fd) == before.end())
+            return fd;
+    return -1;
 }
 
 class lifecycle : public ::testing::Test {
@@ -41,7 +32,7 @@ TEST_F(lifecycle, load_opens_the_board_configures_it_and_waits_two_seconds)
 {
     sim::simulated_board board;
     redirect::lead_board_to(board.device_path());
-    const int simulator_fds = test::descriptors_open_on(board.device_path());
+    const std::vector<int> simulator_fds = test::descriptors_on(board.device_path());
     test::record_sleeps_from_now();
 
     EXPECT_GE(milliseconds_taken([&] { driver.load(); }), 2000.0);
@@ -49,7 +40,7 @@ TEST_F(lifecycle, load_opens_the_board_configures_it_and_waits_two_seconds)
     ASSERT_EQ(sleeps.size(), 1u);
     EXPECT_EQ(sleeps[0].tv_sec, 2);
 
-    const int fd = driver_descriptor_on(board.device_path(), simulator_fds);
+    const int fd = new_descriptor_on(board.device_path(), simulator_fds);
     ASSERT_GE(fd, 0) << "the board was not opened";
     termios applied{};
     ASSERT_EQ(tcgetattr(fd, &applied), 0);
@@ -62,10 +53,10 @@ TEST_F(lifecycle, load_opens_the_board_configures_it_and_waits_two_seconds)
     EXPECT_EQ(board.take_received(), test::bytes{}) << "nothing is sent at load";
 
     driver.unload();
-    EXPECT_EQ(test::descriptors_open_on(board.device_path()), simulator_fds) << "unload leaves the board open";
+    EXPECT_EQ(test::descriptors_on(board.device_path()), simulator_fds) << "unload leaves the board open";
 
     EXPECT_GE(milliseconds_taken([&] { driver.load(); }), 2000.0) << "a second load waits again";
-    EXPECT_GE(driver_descriptor_on(board.device_path(), simulator_fds), 0) << "a second load reopens";
+    EXPECT_GE(new_descriptor_on(board.device_path(), simulator_fds), 0) << "a second load reopens";
     driver.unload();
 }
 

@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -82,20 +83,25 @@ int open_descriptor_count()
     return count;
 }
 
-int descriptors_open_on(const std::string &path)
+std::vector<int> descriptors_on(const std::string &path)
 {
-    int count = 0;
+    std::vector<int> found;
     DIR *fds = opendir("/proc/self/fd");
     while (const dirent *entry = fds ? readdir(fds) : nullptr) {
         char target[4096];
         const std::string link = std::string("/proc/self/fd/") + entry->d_name;
         const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
         if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == path)
-            ++count;
+            found.push_back(std::atoi(entry->d_name));
     }
     if (fds)
         closedir(fds);
-    return count;
+    return found;
+}
+
+int descriptors_open_on(const std::string &path)
+{
+    return static_cast<int>(descriptors_on(path).size());
 }
 
 standard_output_capture::standard_output_capture()

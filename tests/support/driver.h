@@ -47,7 +47,8 @@ void record_sleeps_from_now();
 // All descriptors of this process.
 int open_descriptor_count();
 
-// Descriptors of this process that lead to `path`.
+// Descriptors of this process that lead to `path`, and how many there are.
+std::vector<int> descriptors_on(const std::string &path);
 int descriptors_open_on(const std::string &path);
 
 // Collects what the process writes to descriptor 1 until finish().

@@ -264,7 +264,8 @@ void simulated_board::serve_byte(std::uint8_t byte)
         return;
     const char letter = open_command_;
     open_command_ = '\0';
-    note(true, command_bytes_, describe_command(command_bytes_));
+    if (observer_)
+        note(true, command_bytes_, describe_command(command_bytes_));
     if (const auto k = board::conversion_letters.find(letter); k != std::string_view::npos)
         answer_conversion(static_cast<int>(k));
     else if (letter == board::pwm_letter)

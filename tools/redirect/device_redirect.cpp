@@ -1,5 +1,6 @@
 #include "device_redirect.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +14,7 @@ namespace {
 
 std::mutex target_mutex;
 char target[4096];
+std::atomic<int> led_descriptor{-1};
 
 bool takes_mode(int flags)
 {
@@ -28,7 +30,10 @@ int open_redirected(const char *path, int flags, mode_t mode)
             std::memcpy(chosen, target, sizeof chosen);
     }
     // A raw system call, so that this works before any other library is ready.
-    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, chosen[0] ? chosen : path, flags, mode));
+    const int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, chosen[0] ? chosen : path, flags, mode));
+    if (chosen[0])
+        led_descriptor = fd;
+    return fd;
 }
 
 } // namespace
@@ -39,6 +44,11 @@ void lead_board_to(const std::string &path)
     const std::size_t length = std::min(path.size(), sizeof target - 1);
     std::memcpy(target, path.data(), length);
     target[length] = '\0';
+}
+
+int board_descriptor()
+{
+    return led_descriptor;
 }
 
 } // namespace vostrelle::redirect

@@ -13,4 +13,7 @@ inline constexpr const char *board_device = "/dev/ttyACM0";
 // restores the real device.
 void lead_board_to(const std::string &path);
 
+// The descriptor that the latest led-away open of the board returned, or -1.
+int board_descriptor();
+
 } // namespace vostrelle::redirect

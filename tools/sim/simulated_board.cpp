@@ -190,6 +190,18 @@ std::vector<std::uint8_t> simulated_board::take_received()
     return std::exchange(received_, {});
 }
 
+bool simulated_board::wait_until_served(std::uint64_t count, std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(mutex_);
+    return served_changed_.wait_for(lock, limit, [&] { return served_ >= count; });
+}
+
+std::uint64_t simulated_board::bytes_sent() const
+{
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
 board_outputs simulated_board::outputs() const
 {
     std::lock_guard lock(mutex_);
@@ -215,7 +227,9 @@ void simulated_board::send(const std::vector<std::uint8_t> &bytes)
 {
     if (master_fd_ < 0 || bytes.empty())
         return;
-    (void)!write(master_fd_, bytes.data(), bytes.size());
+    const ssize_t written = write(master_fd_, bytes.data(), bytes.size());
+    if (written > 0)
+        sent_ += static_cast<std::uint64_t>(written);
 }
 
 void simulated_board::answer_conversion(int channel)
@@ -328,6 +342,10 @@ void simulated_board::run()
             const ssize_t got = read(master_fd_, bytes, sizeof bytes);
             for (ssize_t i = 0; i < got; ++i)
                 serve_byte(bytes[i]);
+            if (got > 0) {
+                served_ += static_cast<std::uint64_t>(got);
+                served_changed_.notify_all();
+            }
         }
         if (mode_ == fault_mode::flood && (fds[0].revents & POLLOUT))
             send(noise);

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -89,6 +90,12 @@ public:
 
     // Bytes the driver wrote since the last take, in order.
     std::vector<std::uint8_t> take_received();
+    // Waits until the board has taken and answered `count` bytes in all
+    // since it started; false when `limit` passed first.
+    bool wait_until_served(std::uint64_t count, std::chrono::milliseconds limit);
+    // Bytes the board has put on the line since it started, replies and
+    // unasked bytes alike.
+    std::uint64_t bytes_sent() const;
     board_outputs outputs() const;
 
 private:
@@ -122,6 +129,9 @@ private:
     std::chrono::microseconds late_delay_{5500};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;
+    std::uint64_t served_ = 0;
+    std::uint64_t sent_ = 0;
+    std::condition_variable served_changed_;
     std::vector<pending_reply> pending_;
     board_outputs outputs_;
     std::uint32_t noise_ = 0x2545F491u;

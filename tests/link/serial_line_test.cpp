@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <limits>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -159,10 +160,18 @@ TEST_F(serial_line, speed_zero_is_accepted)
 
 TEST_F(serial_line, input_pending_before_open_is_discarded)
 {
+    // Another descriptor on the line sees the bytes arrive before the open.
+    const int watcher = open(board.device_path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(watcher, 0);
     board.send_unasked({1, 2, 3, 4});
-    std::this_thread::sleep_for(30ms);
+    int waiting = 0;
+    for (int i = 0; i < 5000 && waiting < 4; ++i) {
+        std::this_thread::sleep_for(1ms);
+        ioctl(watcher, FIONREAD, &waiting);
+    }
+    close(watcher);
+    ASSERT_EQ(waiting, 4);
     ASSERT_GT(open_board(0), 0);
-    std::this_thread::sleep_for(10ms);
     EXPECT_EQ(link::serial_available(0), 0);
 }
 
@@ -171,7 +180,7 @@ TEST_F(serial_line, failed_reopen_leaves_the_old_port_working)
     ASSERT_GT(open_board(0), 0);
     EXPECT_EQ(link::open_serial_port(0, "/nonexistent/tty", 38400, 8, 1.0f, 0), 0);
     EXPECT_EQ(link::serial_write_text(0, "I", 1), 1);
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(board.wait_until_served(1, 5s));
     EXPECT_EQ(board.take_received(), std::vector<std::uint8_t>{'I'});
 }
 
@@ -238,7 +247,7 @@ TEST_F(serial_line, writes_send_every_byte_unchanged_and_length_zero_sends_nothi
     EXPECT_EQ(link::serial_write_text(0, "q\0", 2), 2);
     EXPECT_EQ(link::serial_write_text(0, "Z", 0), 0);
     EXPECT_EQ(link::serial_write_text(0, nullptr, 1), 0);
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(board.wait_until_served(2, 5s));
     EXPECT_EQ(board.take_received(), (std::vector<std::uint8_t>{'q', 0}));
 }
 

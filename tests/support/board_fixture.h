@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <vector>
 
 #include "device_redirect.h"
@@ -24,6 +28,13 @@ template <typename Action> double milliseconds_taken(Action action)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The driver on a simulated board. Exchanges are exact by default: when the
+// driver starts its settle sleep after a command, the test waits until the
+// board has taken every byte written and its answer is waiting on the
+// driver's side of the line, so a healthy board's reply is always there
+// when the driver looks, however busy the machine; the clock is virtual, so
+// deadlines cost no time. Tests of what happens when replies come late or
+// never use the real clock and no waiting: race_the_clock().
 class driver_on_board : public ::testing::Test {
 protected:
     void SetUp() override
@@ -31,13 +42,13 @@ protected:
         redirect::lead_board_to(board.device_path());
         skip_start_up_delay(true);
         driver.load();
-        // Under an emulator the first exchange also translates the code of
-        // both sides and can miss its deadline; the tests start after it.
-        api().ea(0);
-        written();
+        reset_board_traffic();
+        on_settle_sleep([this] { settle(); });
+        clock.emplace();
     }
     void TearDown() override
     {
+        race_the_clock();
         if (driver.loaded())
             driver.unload();
         redirect::lead_board_to("");
@@ -45,33 +56,64 @@ protected:
 
     const entry_points &api() const { return driver.api(); }
 
-    // A healthy board's answer to `read`. A busy machine can hold the
-    // simulator past a deadline, which reads as another value once; a wrong
-    // driver reads it wrong every time.
-    template <typename Read, typename Value> Value answer(Read read, Value expected)
+    // Exact exchanges with real sleeps and deadlines.
+    void use_real_clock() { clock.reset(); }
+    // Real sleeps and deadlines, and replies come when they come.
+    void race_the_clock()
     {
-        Value got = read();
-        for (int attempt = 1; attempt < 3 && got != expected; ++attempt)
-            got = read();
-        return got;
+        on_settle_sleep({});
+        use_real_clock();
     }
 
-    // What the driver wrote since the last call, once the line has been
-    // quiet for a moment.
+    // What the driver wrote since the last call, once the board has taken it.
     bytes written()
     {
-        bytes all;
-        for (int quiet = 0, round = 0; quiet < 3 && round < 100; ++round) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            const bytes more = board.take_received();
-            quiet = more.empty() ? quiet + 1 : 0;
-            all.insert(all.end(), more.begin(), more.end());
+        EXPECT_TRUE(board.wait_until_served(traffic_on_board().written, exchange_limit))
+            << "the simulated board did not take what the driver wrote";
+        return board.take_received();
+    }
+
+    // Waits until the board has sent `count` bytes in all since it started.
+    void wait_until_board_sent(std::uint64_t count)
+    {
+        const auto limit = std::chrono::steady_clock::now() + exchange_limit;
+        while (board.bytes_sent() < count) {
+            ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the board never sent its bytes";
+            sched_yield();
         }
-        return all;
+    }
+
+    // Waits until the board has taken everything the driver wrote and all it
+    // sent is waiting on the driver's side of the line.
+    void settle()
+    {
+        const board_traffic traffic = traffic_on_board();
+        ASSERT_TRUE(board.wait_until_served(traffic.written, exchange_limit))
+            << "the simulated board did not take the command";
+        const std::uint64_t unread = std::min(board.bytes_sent() - traffic.read, line_capacity);
+        const auto limit = std::chrono::steady_clock::now() + exchange_limit;
+        while (waiting_for_driver() < unread) {
+            ASSERT_LT(std::chrono::steady_clock::now(), limit) << "the board's answer did not reach the driver";
+            sched_yield();
+        }
     }
 
     sim::simulated_board board;
     loaded_driver driver;
+
+private:
+    static constexpr std::chrono::milliseconds exchange_limit{5000};
+    // What a pseudo-terminal holds before a writer must wait.
+    static constexpr std::uint64_t line_capacity = 4095;
+
+    std::optional<virtual_clock> clock;
+
+    std::uint64_t waiting_for_driver() const
+    {
+        int count = 0;
+        ioctl(redirect::board_descriptor(), FIONREAD, &count);
+        return count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    }
 };
 
 class driver_without_board : public ::testing::Test {

@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
@@ -7,6 +8,8 @@
 #include <mutex>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "device_redirect.h"
 
 namespace vostrelle::test {
 
@@ -16,6 +19,47 @@ std::mutex sleeps_mutex;
 bool skipping_start_up = false;
 bool recording_sleeps = false;
 std::vector<timespec> sleeps;
+std::function<void()> settle_hook;
+
+thread_local bool clock_is_virtual = false;
+thread_local std::int64_t virtual_now_ns = 0;
+thread_local bool in_settle_hook = false;
+
+std::atomic<std::uint64_t> written_to_board{0};
+std::atomic<std::uint64_t> read_from_board{0};
+
+constexpr std::int64_t ns_per_second = 1000000000;
+constexpr std::int64_t virtual_tick_ns = 1000000;
+
+std::int64_t nanoseconds(const timespec &t)
+{
+    return static_cast<std::int64_t>(t.tv_sec) * ns_per_second + t.tv_nsec;
+}
+
+// The driver's sleeps after a command: 1 ms for a count, 2 ms for volts.
+bool is_settle_sleep(const timespec &request)
+{
+    return request.tv_sec == 0 && (request.tv_nsec == 1000000 || request.tv_nsec == 2000000);
+}
+
+void run_settle_hook()
+{
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(sleeps_mutex);
+        hook = settle_hook;
+    }
+    if (hook && !in_settle_hook) {
+        in_settle_hook = true;
+        hook();
+        in_settle_hook = false;
+    }
+}
+
+template <typename Function> Function next_definition(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
 
 } // namespace
 
@@ -70,6 +114,36 @@ void record_sleeps_from_now()
     std::lock_guard lock(sleeps_mutex);
     sleeps.clear();
     recording_sleeps = true;
+}
+
+void on_settle_sleep(std::function<void()> hook)
+{
+    std::lock_guard lock(sleeps_mutex);
+    settle_hook = std::move(hook);
+}
+
+virtual_clock::virtual_clock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    virtual_now_ns = nanoseconds(now);
+    clock_is_virtual = true;
+}
+
+virtual_clock::~virtual_clock()
+{
+    clock_is_virtual = false;
+}
+
+board_traffic traffic_on_board()
+{
+    return {written_to_board.load(), read_from_board.load()};
+}
+
+void reset_board_traffic()
+{
+    written_to_board = 0;
+    read_from_board = 0;
 }
 
 int open_descriptor_count()
@@ -135,15 +209,56 @@ std::string standard_output_capture::finish()
 
 } // namespace vostrelle::test
 
-// The driver's sleeps come here first (see skip_start_up_delay).
+// The driver's sleeps, clock and transfers come here first (see
+// skip_start_up_delay, on_settle_sleep, virtual_clock, traffic_on_board).
 extern "C" __attribute__((visibility("default"))) int nanosleep(const timespec *request, timespec *remaining)
 {
+    using namespace vostrelle::test;
     if (request) {
-        std::lock_guard lock(vostrelle::test::sleeps_mutex);
-        if (vostrelle::test::recording_sleeps)
-            vostrelle::test::sleeps.push_back(*request);
-        if (vostrelle::test::skipping_start_up && request->tv_sec == 2 && request->tv_nsec == 0)
+        {
+            std::lock_guard lock(sleeps_mutex);
+            if (recording_sleeps)
+                sleeps.push_back(*request);
+            if (skipping_start_up && request->tv_sec == 2 && request->tv_nsec == 0)
+                return 0;
+        }
+        if (is_settle_sleep(*request))
+            run_settle_hook();
+        if (clock_is_virtual) {
+            virtual_now_ns += nanoseconds(*request);
             return 0;
+        }
     }
     return static_cast<int>(syscall(SYS_nanosleep, request, remaining));
+}
+
+extern "C" __attribute__((visibility("default"))) int clock_gettime(clockid_t clock, timespec *now)
+{
+    using namespace vostrelle::test;
+    if (clock_is_virtual && clock == CLOCK_MONOTONIC) {
+        virtual_now_ns += virtual_tick_ns;
+        now->tv_sec = static_cast<time_t>(virtual_now_ns / ns_per_second);
+        now->tv_nsec = static_cast<long>(virtual_now_ns % ns_per_second);
+        return 0;
+    }
+    static const auto real = next_definition<int (*)(clockid_t, timespec *)>("clock_gettime");
+    return real(clock, now);
+}
+
+extern "C" __attribute__((visibility("default"))) ssize_t read(int fd, void *buffer, size_t size)
+{
+    static const auto real = vostrelle::test::next_definition<ssize_t (*)(int, void *, size_t)>("read");
+    const ssize_t got = real(fd, buffer, size);
+    if (got > 0 && fd == vostrelle::redirect::board_descriptor())
+        vostrelle::test::read_from_board += static_cast<std::uint64_t>(got);
+    return got;
+}
+
+extern "C" __attribute__((visibility("default"))) ssize_t write(int fd, const void *bytes, size_t size)
+{
+    static const auto real = vostrelle::test::next_definition<ssize_t (*)(int, const void *, size_t)>("write");
+    const ssize_t sent = real(fd, bytes, size);
+    if (sent > 0 && fd == vostrelle::redirect::board_descriptor())
+        vostrelle::test::written_to_board += static_cast<std::uint64_t>(sent);
+    return sent;
 }

@@ -4,8 +4,10 @@
 
 #include "entry_points.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,30 @@ private:
 void skip_start_up_delay(bool skip);
 std::vector<timespec> requested_sleeps();
 void record_sleeps_from_now();
+
+// Called on the driver's thread when it starts the settle sleep after a
+// command (1 or 2 ms), before the sleep itself; an empty function removes it.
+void on_settle_sleep(std::function<void()> hook);
+
+// While one lives, this thread's monotonic clock and sleeps are virtual: every
+// look at the clock moves it on by a millisecond and sleeps return at once
+// after moving it on, so reply deadlines pass without waiting.
+class virtual_clock {
+public:
+    virtual_clock();
+    ~virtual_clock();
+    virtual_clock(const virtual_clock &) = delete;
+    virtual_clock &operator=(const virtual_clock &) = delete;
+};
+
+// Bytes the driver wrote to and read from the board's descriptor (the one
+// the redirect led to the simulator) since reset_board_traffic().
+struct board_traffic {
+    std::uint64_t written = 0;
+    std::uint64_t read = 0;
+};
+board_traffic traffic_on_board();
+void reset_board_traffic();
 
 // All descriptors of this process.
 int open_descriptor_count();

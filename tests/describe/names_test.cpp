@@ -55,13 +55,18 @@ TEST_F(names, a_text_lasts_until_the_next_call_and_each_call_returns_its_own)
     EXPECT_STREQ(api().titre(), "Vostrelle") << "a shorter text after a longer one keeps its own end";
 }
 
-TEST_F(names, the_board_is_never_asked)
+class names_on_board : public test::driver_on_board {};
+
+TEST_F(names_on_board, the_board_is_never_asked)
 {
-    for (int k = 0; k < 10; ++k) {
-        api().nea(k);
-        api().nsb(k);
-    }
-    EXPECT_EQ(api().ea(8), 0) << "names leave the reply bytes alone";
+    api().sa(-1, 0x0102);
+    for (int k = -1; k < 10; ++k)
+        for (auto name_of : {api().nea, api().nead, api().neb, api().nsa, api().nsad, api().nsb})
+            name_of(k);
+    api().titre();
+    api().detail();
+    EXPECT_EQ(written(), test::bytes{});
+    EXPECT_EQ(api().ea(8), 0x0102) << "names leave the reply bytes alone";
 }
 
 } // namespace

@@ -105,6 +105,19 @@ TEST(library_elf, needs_nothing_but_libc)
     EXPECT_EQ(read_library().needed, std::vector<std::string>{"libc.so.6"});
 }
 
+TEST(library_elf, allocates_nothing_because_it_imports_no_allocator)
+{
+#if VOSTRELLE_SANITIZED
+    GTEST_SKIP() << "a sanitized build imports the sanitizers' own hooks";
+#endif
+    const std::set<std::string> allocators{"malloc", "calloc", "realloc", "reallocarray", "free",
+                                           "posix_memalign", "aligned_alloc", "memalign", "valloc",
+                                           "strdup", "strndup", "_Znwm", "_Znwj", "_Znam", "_Znaj",
+                                           "_ZdlPv", "_ZdaPv", "_ZdlPvm", "_ZdlPvj", "fopen", "asprintf"};
+    for (const std::string &name : read_library().imported)
+        EXPECT_FALSE(allocators.count(name)) << "the library imports " << name;
+}
+
 TEST(library_elf, is_hardened_and_can_be_unloaded)
 {
     const library_image image = read_library();

@@ -2,7 +2,10 @@
  * vostrelle.h - entry points of the Vostrelle board driver (libvostrelle.so).
  *
  * The driver opens "/dev/ttyACM0" (38400 baud, 8N1, raw) when it is loaded
- * and closes it when it is unloaded. Loading takes about two seconds, with or
+ * and closes it when it is unloaded. When the environment variable
+ * VOSTRELLE_DEVICE is set and not empty at load, it opens that path instead
+ * (a board that appeared as /dev/ttyACM1, a simulated board's terminal);
+ * a set-user-ID or otherwise privileged host ignores the variable. Loading takes about two seconds, with or
  * without a board, so that the board is ready before the first command. The
  * driver reports no errors: a missing or silent board shows as stale or zero
  * readings, and a channel number outside a channel list selects nothing.

@@ -1,5 +1,7 @@
 #include "link/driver_state.h"
 
+#include <stdlib.h> // secure_getenv
+
 #include "link/clock.h"
 #include "link/serial_line.h"
 
@@ -15,10 +17,17 @@ constexpr std::int32_t board_start_up_ms = 2000;
 
 constinit driver_state state = initial_driver_state;
 
+const char *chosen_device_path()
+{
+    const char *chosen = secure_getenv(device_variable);
+    return chosen && chosen[0] != '\0' ? chosen : board_device_path;
+}
+
 void load_driver()
 {
     create_serial_registry();
-    state = initial_driver_state; // read-back table all 0, device path set
+    state = initial_driver_state; // read-back table all 0
+    state.device_path = chosen_device_path();
     // Failure is not reported: every transfer on an unopened port does nothing.
     open_serial_port(state.board_port, state.device_path, board_baud, board_data_bits,
                      board_stop_bits, board_handshake);

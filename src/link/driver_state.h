@@ -23,6 +23,13 @@ struct driver_state {
 };
 
 inline constexpr const char *board_device_path = "/dev/ttyACM0";
+// Names another device for the board when set and not empty at load.
+inline constexpr const char *device_variable = "VOSTRELLE_DEVICE";
+
+// The path the board is opened on: the variable's value, else
+// board_device_path. A privileged (set-user-ID) process never takes the
+// variable, so that its caller cannot choose the file it opens.
+const char *chosen_device_path();
 
 constexpr driver_state initial_driver_state{
     0, board_device_path, 0, 0, 256.0, 0.0, 5.0, 1023.0, {},

@@ -65,6 +65,28 @@ TEST_F(lifecycle, load_opens_the_board_configures_it_and_waits_two_seconds)
     driver.unload();
 }
 
+TEST_F(lifecycle, vostrelle_device_names_another_board_and_an_empty_one_names_none)
+{
+    sim::simulated_board named, default_board;
+    redirect::lead_board_to(default_board.device_path()); // where "/dev/ttyACM0" leads
+    test::skip_start_up_delay(true);
+    const int named_own = test::descriptors_open_on(named.device_path());
+    const int default_own = test::descriptors_open_on(default_board.device_path());
+
+    setenv("VOSTRELLE_DEVICE", named.device_path().c_str(), 1);
+    driver.load();
+    EXPECT_EQ(test::descriptors_open_on(named.device_path()), named_own + 1);
+    EXPECT_EQ(test::descriptors_open_on(default_board.device_path()), default_own);
+    driver.unload();
+
+    setenv("VOSTRELLE_DEVICE", "", 1);
+    driver.load();
+    EXPECT_EQ(test::descriptors_open_on(named.device_path()), named_own);
+    EXPECT_EQ(test::descriptors_open_on(default_board.device_path()), default_own + 1);
+    driver.unload();
+    unsetenv("VOSTRELLE_DEVICE");
+}
+
 TEST_F(lifecycle, load_without_a_device_still_waits_and_every_entry_point_works)
 {
     redirect::lead_board_to("/nonexistent/vostrelle-board");

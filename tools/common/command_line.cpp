@@ -1,0 +1,16 @@
+#include "command_line.h"
+
+namespace vostrelle::tools {
+
+std::optional<int> parse_command_line(CLI::App &app, int argc, char **argv)
+{
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : usage_error;
+    }
+    return std::nullopt;
+}
+
+} // namespace vostrelle::tools

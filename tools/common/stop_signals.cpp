@@ -1,0 +1,70 @@
+#include "stop_signals.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <pthread.h>
+
+namespace vostrelle::tools {
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+timespec timespec_of(std::chrono::nanoseconds length)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(length);
+    return {static_cast<time_t>(seconds.count()), static_cast<long>((length - seconds).count())};
+}
+
+taken_signal wait_for(const sigset_t &signals, std::optional<std::chrono::nanoseconds> limit)
+{
+    const auto deadline = clock_type::now() + limit.value_or(std::chrono::nanoseconds::zero());
+    for (;;) {
+        siginfo_t info{};
+        int taken = 0;
+        if (limit) {
+            const auto left = std::max(std::chrono::nanoseconds::zero(),
+                                       std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - clock_type::now()));
+            const timespec wait = timespec_of(left);
+            taken = sigtimedwait(&signals, &info, &wait);
+        } else {
+            taken = sigwaitinfo(&signals, &info);
+        }
+        if (taken > 0)
+            return {taken, info.si_code == SI_USER || info.si_code == SI_QUEUE};
+        if (errno == EAGAIN)
+            return {};
+        // EINTR: stopped and continued, or another signal's handler ran.
+    }
+}
+
+} // namespace
+
+sigset_t stop_signal_set()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    return signals;
+}
+
+void hold_stop_signals()
+{
+    const sigset_t signals = stop_signal_set();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+int wait_for_stop(std::optional<std::chrono::nanoseconds> limit)
+{
+    return wait_for(stop_signal_set(), limit).number;
+}
+
+taken_signal wait_for_stop_or_child()
+{
+    sigset_t signals = stop_signal_set();
+    sigaddset(&signals, SIGCHLD);
+    return wait_for(signals, std::nullopt);
+}
+
+} // namespace vostrelle::tools

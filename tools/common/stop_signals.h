@@ -1,0 +1,30 @@
+// The signals that end a tool (Ctrl-C, SIGTERM, a closed terminal's SIGHUP),
+// held blocked and taken synchronously, so that they never land in the middle
+// of a conversion and every thread started later leaves them to the main one.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+
+namespace vostrelle::tools {
+
+sigset_t stop_signal_set();
+
+// Blocks the stop signals in the calling thread and in threads it starts.
+void hold_stop_signals();
+
+struct taken_signal {
+    int number = 0;               // 0: the time ran out
+    bool sent_by_process = false; // by kill(), not by the terminal or kernel
+};
+
+// Waits for a stop signal for at most `limit` (for ever without one) and
+// returns it, or 0 when the time ran out. A stop and continue (Ctrl-Z, fg)
+// or any other interruption does not end the wait early.
+int wait_for_stop(std::optional<std::chrono::nanoseconds> limit);
+
+// Waits for a stop signal or SIGCHLD (the caller blocks SIGCHLD as well).
+taken_signal wait_for_stop_or_child();
+
+} // namespace vostrelle::tools

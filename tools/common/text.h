@@ -1,0 +1,19 @@
+// Small text helpers shared by the tools.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vostrelle::tools {
+
+// A whole decimal (or 0x hexadecimal) integer within [low, high], else nothing.
+std::optional<int> parse_int(std::string_view text, int low, int high);
+
+// The driver's ISO-8859-1 texts, for a UTF-8 terminal.
+std::string latin1_to_utf8(std::string_view text);
+
+// The text quoted for a JSON document.
+std::string json_string(std::string_view text);
+
+} // namespace vostrelle::tools

@@ -1,142 +1,138 @@
 // vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal, for
 // running host applications and the probe on a machine without the board.
-#include <CLI/CLI.hpp>
-
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 
+#include "command_line.h"
+#include "run_program.h"
 #include "simulated_board.h"
+#include "stop_signals.h"
+#include "symlink.h"
+#include "text.h"
+#include "tracer.h"
 
 namespace {
 
 using namespace vostrelle;
 
-bool parse_input(const std::string &text, int &channel, int &count)
+struct options {
+    std::string link, mode_name = "healthy";
+    std::vector<std::string> inputs, command;
+    bool wave = false, trace = false, print_device = false, run = false;
+    int late_us = 5500;
+    double seconds = 0;
+    sim::fault_mode mode = sim::fault_mode::healthy;
+    std::vector<std::pair<int, std::uint16_t>> fixed;
+};
+
+// K=COUNT with K 0..7 and COUNT 0..1023.
+std::optional<std::pair<int, std::uint16_t>> parse_input(const std::string &text)
 {
     const auto equals = text.find('=');
     if (equals == std::string::npos)
-        return false;
-    try {
-        std::size_t used_channel = 0, used_count = 0;
-        channel = std::stoi(text.substr(0, equals), &used_channel);
-        count = std::stoi(text.substr(equals + 1), &used_count, 0);
-        return used_channel == equals && used_count == text.size() - equals - 1 && channel >= 0 && channel < 8 &&
-               count >= 0 && count <= 1023;
-    } catch (const std::exception &) {
-        return false;
-    }
+        return std::nullopt;
+    const auto channel = tools::parse_int(std::string_view(text).substr(0, equals), 0, 7);
+    const auto count = tools::parse_int(std::string_view(text).substr(equals + 1), 0, 1023);
+    if (!channel || !count)
+        return std::nullopt;
+    return std::pair{*channel, static_cast<std::uint16_t>(*count)};
 }
 
-// Makes `link` lead to `target`. Only a symbolic link may be replaced.
-bool make_link(const std::string &link, const std::string &target)
+// The checks CLI11 cannot make; a message and false on the first problem.
+bool complete(options &o)
 {
-    struct stat info {};
-    if (lstat(link.c_str(), &info) == 0) {
-        if (!S_ISLNK(info.st_mode)) {
-            std::cerr << "vostrelle-sim: " << link << " exists and is not a symbolic link; not replacing it\n";
+    const auto mode = sim::parse_fault_mode(o.mode_name);
+    if (!mode) {
+        std::cerr << "vostrelle-sim: unknown mode '" << o.mode_name << "' (use " << sim::fault_mode_list() << ")\n";
+        return false;
+    }
+    o.mode = *mode;
+    for (const auto &text : o.inputs) {
+        const auto input = parse_input(text);
+        if (!input) {
+            std::cerr << "vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" << text << "'\n";
             return false;
         }
-        unlink(link.c_str());
+        o.fixed.push_back(*input);
     }
-    if (symlink(target.c_str(), link.c_str()) != 0) {
-        std::cerr << "vostrelle-sim: cannot create " << link << ": " << std::strerror(errno) << "\n";
+    if (o.run != !o.command.empty()) {
+        std::cerr << "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n";
         return false;
     }
     return true;
 }
 
-void remove_link(const std::string &link, const std::string &target)
+void set_up(sim::simulated_board &board, const options &o, std::unique_ptr<sim::tracer> &trace)
 {
-    char points_to[4096];
-    const ssize_t length = readlink(link.c_str(), points_to, sizeof points_to - 1);
-    if (length > 0 && std::string(points_to, static_cast<std::size_t>(length)) == target)
-        unlink(link.c_str());
+    board.set_recording(false);
+    board.set_waveform(o.wave);
+    board.set_late_delay(std::chrono::microseconds(o.late_us));
+    for (const auto &[channel, count] : o.fixed)
+        board.set_input(channel, count);
+    if (o.trace) {
+        trace = std::make_unique<sim::tracer>();
+        board.on_exchange([t = trace.get()](const sim::exchange &e) { t->take(e); });
+    }
 }
 
-std::string hex_bytes(const std::vector<std::uint8_t> &bytes)
+// Serves until a stop signal or the end of --seconds; the exit status.
+int serve(const options &o)
 {
-    std::string text;
-    char byte[4];
-    for (const auto b : bytes) {
-        (void)std::snprintf(byte, sizeof byte, "%02X ", b);
-        text += byte;
-    }
-    return text;
+    const auto limit = o.seconds > 0 ? std::optional(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::duration<double>(o.seconds)))
+                                     : std::nullopt;
+    const int signal = tools::wait_for_stop(limit);
+    std::cerr << "vostrelle-sim: stopped" << (signal > 0 ? std::string(" by ") + strsignal(signal) : "") << std::endl;
+    return 0;
+}
+
+int simulate(const options &o)
+{
+    std::unique_ptr<sim::tracer> trace; // outlives the board that calls it
+    sim::simulated_board board(o.mode);
+    set_up(board, o, trace);
+    sim::symlink_guard link;
+    if (!o.link.empty() && !link.make(o.link, board.device_path()))
+        return 1;
+    if (o.print_device)
+        std::cout << board.device_path() << std::endl;
+    std::cerr << "vostrelle-sim: " << sim::name_of(o.mode) << " board on " << board.device_path()
+              << (o.link.empty() ? "" : ", linked from " + o.link) << std::endl;
+    return o.run ? sim::run_program(o.command, board.device_path()) : serve(o);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C or SIGTERM."};
-    std::string link, mode_name = "healthy";
-    std::vector<std::string> inputs;
-    bool wave = false, trace = false;
-    int late_us = 5500;
-    double seconds = 0;
-    app.add_option("--link", link, "Also reach the board through this symbolic link (e.g. /dev/ttyACM0)");
-    app.add_option("--input", inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)");
-    app.add_flag("--wave", wave, "Inputs follow slow sine waves");
-    app.add_option("--mode", mode_name, "healthy|silent|one-byte|late|garbage|flood");
-    app.add_option("--late-us", late_us, "Delay of a late reply, in microseconds")->check(CLI::Range(0, 10000000));
-    app.add_flag("--trace", trace, "Print every exchange with its time and direction");
-    app.add_option("--seconds", seconds, "Stop after this many seconds")->check(CLI::Range(0.0, 1e9));
-    CLI11_PARSE(app, argc, argv);
-
-    const auto mode = sim::parse_fault_mode(mode_name);
-    if (!mode) {
-        std::cerr << "vostrelle-sim: unknown mode '" << mode_name << "'\n";
-        return 2;
-    }
-    std::vector<std::pair<int, int>> fixed;
-    for (const auto &text : inputs) {
-        int channel = 0, count = 0;
-        if (!parse_input(text, channel, count)) {
-            std::cerr << "vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" << text << "'\n";
-            return 2;
-        }
-        fixed.emplace_back(channel, count);
-    }
-
-    // The board's thread must not take these signals: they end the program.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
-
-    sim::simulated_board board(*mode);
-    board.set_recording(false);
-    board.set_waveform(wave);
-    board.set_late_delay(std::chrono::microseconds(late_us));
-    for (const auto &[channel, count] : fixed)
-        board.set_input(channel, static_cast<std::uint16_t>(count));
-    if (trace) {
-        const auto start = std::chrono::steady_clock::now();
-        board.on_exchange([start](const sim::exchange &e) {
-            const double ms = std::chrono::duration<double, std::milli>(e.at - start).count();
-            std::printf("%12.3f ms  %s  %-12s %s\n", ms, e.from_driver ? "host -> board" : "board -> host",
-                        hex_bytes(e.bytes).c_str(), e.meaning.c_str());
-            (void)std::fflush(stdout);
-        });
-    }
-    if (!link.empty() && !make_link(link, board.device_path()))
+    tools::hold_stop_signals(); // before the board's thread starts
+    options o;
+    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
+                 "SIGHUP, or for as long as the program given with --run."};
+    app.add_option("--link", o.link, "Also reach the board through this symbolic link (e.g. /dev/ttyACM0; needs "
+                                     "write access there)");
+    app.add_flag("--print-device", o.print_device, "Print the board's terminal path on a line of its own and keep "
+                                                   "running: give it to a host as VOSTRELLE_DEVICE");
+    app.add_flag("--run", o.run, "Run the program after -- with VOSTRELLE_DEVICE set to the board, end with it and "
+                                 "exit with its status");
+    app.add_option("command", o.command, "With --run: the program and its arguments, after --");
+    app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)");
+    app.add_flag("--wave", o.wave, "Inputs follow slow sine waves");
+    app.add_option("--mode", o.mode_name, sim::fault_mode_list());
+    app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")->check(CLI::Range(0, 10000000));
+    app.add_flag("--trace", o.trace, "Print every exchange with its time and direction");
+    app.add_option("--seconds", o.seconds, "Stop after this many seconds")->check(CLI::Range(0.0, 1e9));
+    if (const auto status = tools::parse_command_line(app, argc, argv))
+        return *status;
+    if (!complete(o))
+        return tools::usage_error;
+    try {
+        return simulate(o);
+    } catch (const std::system_error &error) {
+        std::cerr << "vostrelle-sim: " << error.what() << "\n";
         return 1;
-    std::cout << "vostrelle-sim: " << sim::name_of(*mode) << " board on " << board.device_path();
-    if (!link.empty())
-        std::cout << ", linked from " << link;
-    std::cout << std::endl;
-
-    const auto whole_seconds = static_cast<time_t>(seconds);
-    const timespec limit{whole_seconds, static_cast<long>((seconds - static_cast<double>(whole_seconds)) * 1e9)};
-    const int signal = seconds > 0 ? sigtimedwait(&stop_signals, nullptr, &limit) : sigwaitinfo(&stop_signals, nullptr);
-    if (!link.empty())
-        remove_link(link, board.device_path());
-    std::cout << "vostrelle-sim: stopped" << (signal > 0 ? std::string(" by ") + strsignal(signal) : "") << std::endl;
-    return 0;
+    }
 }

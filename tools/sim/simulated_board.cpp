@@ -75,6 +75,14 @@ std::optional<fault_mode> parse_fault_mode(std::string_view name)
     return std::nullopt;
 }
 
+std::string fault_mode_list()
+{
+    std::string list;
+    for (const auto &entry : fault_mode_names)
+        list += (list.empty() ? "" : "|") + std::string(entry.name);
+    return list;
+}
+
 std::string_view name_of(fault_mode mode)
 {
     for (const auto &entry : fault_mode_names)
@@ -112,8 +120,7 @@ simulated_board::simulated_board(fault_mode mode) : mode_(mode)
 simulated_board::~simulated_board()
 {
     stopping_ = true;
-    const char wake = 0;
-    (void)!write(wake_pipe_[1], &wake, 1);
+    wake();
     worker_.join();
     for (int fd : {master_fd_, slave_fd_, wake_pipe_[0], wake_pipe_[1]})
         if (fd >= 0)
@@ -124,8 +131,7 @@ void simulated_board::set_mode(fault_mode mode)
 {
     std::lock_guard lock(mutex_);
     mode_ = mode;
-    const char wake = 0;
-    (void)!write(wake_pipe_[1], &wake, 1);
+    wake();
 }
 
 void simulated_board::set_input(int channel, std::uint16_t count)
@@ -144,8 +150,7 @@ void simulated_board::set_reading(bool reading)
 {
     std::lock_guard lock(mutex_);
     reading_ = reading;
-    const char wake = 0;
-    (void)!write(wake_pipe_[1], &wake, 1);
+    wake();
 }
 
 void simulated_board::set_waveform(bool moving)
@@ -180,8 +185,13 @@ void simulated_board::hang_up()
             close(*fd);
         *fd = -1;
     }
-    const char wake = 0;
-    (void)!write(wake_pipe_[1], &wake, 1);
+    wake();
+}
+
+void simulated_board::wake()
+{
+    const char byte = 0;
+    (void)!write(wake_pipe_[1], &byte, 1);
 }
 
 std::vector<std::uint8_t> simulated_board::take_received()
@@ -220,7 +230,20 @@ std::uint16_t simulated_board::current_input(int channel) const
 void simulated_board::note(bool from_driver, std::vector<std::uint8_t> bytes, std::string meaning)
 {
     if (observer_)
-        observer_(exchange{clock_type::now(), from_driver, std::move(bytes), std::move(meaning)});
+        untold_.push_back(exchange{clock_type::now(), from_driver, std::move(bytes), std::move(meaning)});
+}
+
+void simulated_board::tell_observer()
+{
+    std::vector<exchange> told;
+    std::function<void(const exchange &)> observer;
+    {
+        std::lock_guard lock(mutex_);
+        told.swap(untold_);
+        observer = observer_;
+    }
+    for (const auto &e : told)
+        observer(e);
 }
 
 void simulated_board::send(const std::vector<std::uint8_t> &bytes)
@@ -334,22 +357,27 @@ void simulated_board::run()
             while (read(wake_pipe_[0], sink, sizeof sink) > 0) {
             }
         }
-        std::lock_guard lock(mutex_);
-        if (master_fd_ < 0)
-            continue;
-        if (fds[0].revents & POLLIN) {
-            std::uint8_t bytes[256];
-            const ssize_t got = read(master_fd_, bytes, sizeof bytes);
-            for (ssize_t i = 0; i < got; ++i)
-                serve_byte(bytes[i]);
-            if (got > 0) {
-                served_ += static_cast<std::uint64_t>(got);
-                served_changed_.notify_all();
+        ssize_t got = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (master_fd_ < 0)
+                continue;
+            if (fds[0].revents & POLLIN) {
+                std::uint8_t bytes[256];
+                got = read(master_fd_, bytes, sizeof bytes);
+                for (ssize_t i = 0; i < got; ++i)
+                    serve_byte(bytes[i]);
             }
+            if (mode_ == fault_mode::flood && (fds[0].revents & POLLOUT))
+                send(noise);
+            send_due_replies();
         }
-        if (mode_ == fault_mode::flood && (fds[0].revents & POLLOUT))
-            send(noise);
-        send_due_replies();
+        tell_observer();
+        if (got > 0) {
+            std::lock_guard lock(mutex_);
+            served_ += static_cast<std::uint64_t>(got);
+            served_changed_.notify_all();
+        }
     }
 }
 

@@ -44,6 +44,8 @@ inline constexpr std::array<fault_mode_name, 6> fault_mode_names{{
 
 std::optional<fault_mode> parse_fault_mode(std::string_view name);
 std::string_view name_of(fault_mode mode);
+// "healthy|silent|…", for help texts.
+std::string fault_mode_list();
 
 // A command the board understood, or a reply it sent; for tracing.
 struct exchange {
@@ -62,6 +64,7 @@ struct board_outputs {
 
 class simulated_board {
 public:
+    // Throws std::system_error when no pseudo-terminal can be made.
     explicit simulated_board(fault_mode mode = fault_mode::healthy);
     ~simulated_board();
     simulated_board(const simulated_board &) = delete;
@@ -76,6 +79,9 @@ public:
     // view has something to show.
     void set_waveform(bool moving);
     void set_late_delay(std::chrono::microseconds delay);
+    // Called on the board's thread, outside its lock, for every exchange;
+    // wait_until_served() returns only after the observer has seen the
+    // exchanges of the bytes it waited for.
     void on_exchange(std::function<void(const exchange &)> observer);
 
     // Bytes from the board's side, as if sent unasked (stale replies).
@@ -105,6 +111,8 @@ private:
     };
 
     void run();
+    void wake();
+    void tell_observer();
     void serve_byte(std::uint8_t byte);
     void answer_conversion(int channel);
     void send(const std::vector<std::uint8_t> &bytes);
@@ -129,6 +137,7 @@ private:
     std::chrono::microseconds late_delay_{5500};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;
+    std::vector<exchange> untold_; // for the observer, once the lock is free
     std::uint64_t served_ = 0;
     std::uint64_t sent_ = 0;
     std::condition_variable served_changed_;

@@ -2,8 +2,6 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <pthread.h>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -11,6 +9,8 @@
 #include <thread>
 
 #include "probe.h"
+#include "stop_signals.h"
+#include "text.h"
 
 namespace vostrelle::probe {
 
@@ -36,31 +36,10 @@ constexpr std::array<channel_kind, 6> channel_kinds{{
     {"binary outputs (nsb)", &host::entry_points::nsb},
 }};
 
-// Ctrl-C and SIGTERM stay blocked and are taken synchronously while the
-// probe pauses, so that they never land in the middle of a conversion.
-bool interrupted = false;
-
-sigset_t stop_signals()
+// Pauses between readings; true when a stop signal came (see stop_signals.h).
+bool stopped_during(int ms)
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-void hold_stop_signals()
-{
-    const sigset_t signals = stop_signals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
-void pause_ms(int ms)
-{
-    const sigset_t signals = stop_signals();
-    const timespec length{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    if (sigtimedwait(&signals, nullptr, &length) > 0)
-        interrupted = true;
+    return tools::wait_for_stop(std::chrono::milliseconds(ms)) != 0;
 }
 
 struct reading {
@@ -87,17 +66,6 @@ void show_line_readback(session &s)
     std::cout << "\n";
 }
 
-bool parse_int(const std::string &text, int low, int high, int &value)
-{
-    std::size_t used = 0;
-    try {
-        value = std::stoi(text, &used, 0);
-    } catch (const std::exception &) {
-        return false;
-    }
-    return used == text.size() && value >= low && value <= high;
-}
-
 bool parse_switch(const std::string &text, int &value)
 {
     if (text == "on" || text == "1")
@@ -109,7 +77,24 @@ bool parse_switch(const std::string &text, int &value)
     return true;
 }
 
+// Parses into `value`; false when the text is not a whole number in range.
+bool parse_into(const std::string &text, int low, int high, int &value)
+{
+    const auto parsed = tools::parse_int(text, low, high);
+    value = parsed.value_or(value);
+    return parsed.has_value();
+}
+
+bool reached(const set_request &request, const sim::board_outputs &seen)
+{
+    if (!request.analog)
+        return ((seen.lines >> request.channel) & 1) == (request.value > 0 ? 1 : 0);
+    return request.channel == 0 ? seen.pwm_duty == request.value : request.channel != 1 || seen.frequency == request.value;
+}
+
 } // namespace
+
+using tools::latin1_to_utf8;
 
 int run_info(session &s)
 {
@@ -135,13 +120,12 @@ int run_info(session &s)
 
 int run_read(session &s, const read_options &options)
 {
-    hold_stop_signals();
     const auto start = std::chrono::steady_clock::now();
     if (options.csv)
         std::cout << "seconds,channel,name,count,volts\n";
-    for (int round = 0; round < options.count && !interrupted; ++round) {
-        if (round > 0)
-            pause_ms(options.interval_ms);
+    for (int round = 0; round < options.count; ++round) {
+        if (round > 0 && stopped_during(options.interval_ms))
+            break;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!options.csv)
             std::cout << (round ? "\n" : "") << "channel  name               count    volts\n";
@@ -165,15 +149,15 @@ int run_read(session &s, const read_options &options)
 
 int run_watch(session &s, int interval_ms, int frames)
 {
-    hold_stop_signals();
     std::array<double, analog_inputs> low{}, high{};
     low.fill(1e9);
     high.fill(-1e9);
     std::cout << "\x1b[?25l" << "Live analog inputs, every " << interval_ms << " ms. Ctrl-C to stop.\n";
-    for (int frame = 0; !interrupted && (frames <= 0 || frame < frames); ++frame) {
+    bool stopped = false;
+    for (int frame = 0; !stopped && (frames <= 0 || frame < frames); ++frame) {
         if (frame > 0)
             std::cout << "\x1b[" << analog_inputs << "A";
-        for (int channel = 0; channel < analog_inputs && !interrupted; ++channel) {
+        for (int channel = 0; channel < analog_inputs; ++channel) {
             const reading r = read_input(s, channel);
             low[channel] = std::min(low[channel], r.volts);
             high[channel] = std::max(high[channel], r.volts);
@@ -185,7 +169,7 @@ int run_watch(session &s, int interval_ms, int frames)
         }
         std::cout.flush();
         if (frames <= 0 || frame + 1 < frames)
-            pause_ms(interval_ms);
+            stopped = stopped_during(interval_ms);
     }
     std::cout << "\x1b[?25h" << std::flush;
     return 0;
@@ -201,7 +185,7 @@ std::optional<set_request> parse_set_request(const std::string &what, const std:
     };
     if (what == "pwm" || what == "freq") {
         const int highest = what == "pwm" ? 255 : 65535;
-        if (values.size() != 1 || !parse_int(values[0], 0, highest, request.value))
+        if (values.size() != 1 || !parse_into(values[0], 0, highest, request.value))
             return refuse(what + " takes one value from 0 to " + std::to_string(highest));
         request.analog = true;
         request.channel = what == "pwm" ? 0 : 1;
@@ -209,7 +193,7 @@ std::optional<set_request> parse_set_request(const std::string &what, const std:
         if (values.size() != 1 || !parse_switch(values[0], request.value))
             return refuse("led takes on or off");
     } else if (what == "line") {
-        if (values.size() != 2 || !parse_int(values[0], 0, digital_lines - 1, request.channel) ||
+        if (values.size() != 2 || !parse_into(values[0], 0, digital_lines - 1, request.channel) ||
             !parse_switch(values[1], request.value))
             return refuse("line takes a line number 0..7 and on or off");
     } else {
@@ -231,8 +215,12 @@ int run_set(session &s, const set_request &request)
     }
     show_line_readback(s);
     if (s.board) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const sim::board_outputs seen = s.board->outputs();
+        // The simulated board takes the command on its own thread.
+        sim::board_outputs seen = s.board->outputs();
+        for (int wait = 0; wait < 100 && !reached(request, seen); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            seen = s.board->outputs();
+        }
         std::cout << "simulated board now has: pwm " << seen.pwm_duty << ", freq " << seen.frequency << ", lines 0x"
                   << std::hex << std::setw(2) << std::setfill('0') << int(seen.lines) << std::dec << "\n";
     }

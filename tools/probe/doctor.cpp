@@ -1,42 +1,43 @@
-// `doctor`: why might readings be zeros? Each check prints one line.
-#include <cerrno>
+// `doctor`: why might readings be zeros? Each finding is one line, `ok`,
+// `FAIL` or `note`, with one thing to do; any FAIL makes the exit status 1.
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <iostream>
+#include <sstream>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
-#include "device_redirect.h"
+#include "ports.h"
 #include "probe.h"
-
-extern char **environ;
 
 namespace vostrelle::probe {
 
 namespace {
 
-constexpr const char *i386_loader = "/lib/ld-linux.so.2";
+enum class level { ok, fail, note };
 
-struct verdict {
-    bool ok;
-    std::string text;
+class findings {
+public:
+    void add(level kind, const std::string &text)
+    {
+        static constexpr const char *labels[] = {"ok    ", "FAIL  ", "note  "};
+        std::cout << labels[static_cast<int>(kind)] << text << "\n";
+        failed_ = failed_ || kind == level::fail;
+    }
+    int exit_status() const { return failed_ ? 1 : 0; }
+
+private:
+    bool failed_ = false;
 };
 
-int failures = 0;
-
-void report(const verdict &v)
-{
-    std::cout << (v.ok ? "ok    " : "FAIL  ") << v.text << "\n";
-    failures += !v.ok;
-}
+constexpr const char *i386_loader = "/lib/ld-linux.so.2";
+constexpr const char *i386_c_libraries[] = {"/lib/i386-linux-gnu/libc.so.6", "/lib32/libc.so.6"};
+constexpr const char *library_soname = "libvostrelle.so.1";
+constexpr const char *add_i386 = "sudo dpkg --add-architecture i386 && sudo apt update && ";
+constexpr const char *modem_manager = "ModemManager";
 
 std::string user_name()
 {
@@ -44,163 +45,224 @@ std::string user_name()
     return user ? user->pw_name : std::to_string(getuid());
 }
 
-std::string group_name(gid_t gid)
+bool in_session_groups(gid_t gid)
 {
-    const group *g = getgrgid(gid);
-    return g ? g->gr_name : std::to_string(gid);
+    if (getegid() == gid)
+        return true;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(0, getgroups(0, nullptr))));
+    const int count = getgroups(static_cast<int>(groups.size()), groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(0, count), gid) != groups.begin() + std::max(0, count);
 }
 
-verdict check_exists(const std::string &device, struct stat &info)
+// Whether /etc/group (or the user's primary group) puts this user in `gid`.
+bool in_configured_groups(gid_t gid)
 {
-    if (stat(device.c_str(), &info) != 0)
-        return {false, device + " does not exist: plug the board in (the kernel names it when its cdc_acm "
-                                "driver sees it; `dmesg | tail` shows it), or run `vostrelle-sim --link " +
-                           device + "` to simulate one"};
-    if (!S_ISCHR(info.st_mode))
-        return {false, device + " exists but is not a character device: remove it and plug the board in again"};
-    return {true, device + " exists"};
-}
-
-verdict check_open(const std::string &device, const struct stat &info)
-{
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        close(fd);
-        return {true, user_name() + " can open " + device + " for reading and writing"};
+    const passwd *user = getpwuid(getuid());
+    if (!user)
+        return false;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count);
     }
-    if (errno == EACCES || errno == EPERM)
-        return {false, user_name() + " may not open " + device + " (owner group '" + group_name(info.st_gid) +
-                           "'): run `sudo usermod -aG " + group_name(info.st_gid) + " " + user_name() +
-                           "`, then log out and in again"};
-    return {false, "cannot open " + device + ": " + std::strerror(errno)};
+    return std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
 }
 
-// The process's command line, its arguments joined by spaces.
-std::string command_line_of(const std::string &pid)
+// The board missing at the driver's path: is it somewhere else?
+void examine_missing(findings &out, const std::string &device)
 {
-    std::string command;
-    if (FILE *file = std::fopen(("/proc/" + pid + "/cmdline").c_str(), "r")) {
-        for (int c; (c = std::fgetc(file)) != EOF;)
-            command.push_back(c ? static_cast<char>(c) : ' ');
-        (void)std::fclose(file);
+    std::vector<std::string> others = serial_port_paths();
+    std::erase(others, device);
+    if (!others.empty()) {
+        out.add(level::fail, device + " does not exist, but " + others.front() +
+                                 " does: if that is the board, start the host with `VOSTRELLE_DEVICE=" +
+                                 others.front() + "` in its environment (`vostrelle-probe list` shows what each "
+                                                  "port is)");
+        return;
     }
-    return command;
+    out.add(level::fail, device + " does not exist: plug the board in (the kernel names it when its cdc_acm driver "
+                                  "sees it; `dmesg | tail` shows it), or run a host against a simulated board with "
+                                  "`vostrelle-sim --run -- PROGRAM`");
 }
 
-verdict check_holders(const std::string &device)
+void examine_access(findings &out, const std::string &device, const port_access &access)
 {
-    char resolved[4096];
-    const std::string target = realpath(device.c_str(), resolved) ? resolved : device;
-    std::string holders, simulators;
-    DIR *processes = opendir("/proc");
-    while (const dirent *process = processes ? readdir(processes) : nullptr) {
-        const std::string pid = process->d_name;
-        if (pid.find_first_not_of("0123456789") != std::string::npos || std::stoi(pid) == getpid())
-            continue;
-        const std::string fd_dir = "/proc/" + pid + "/fd";
-        DIR *fds = opendir(fd_dir.c_str());
-        bool holds = false;
-        while (const dirent *fd = fds && !holds ? readdir(fds) : nullptr) {
-            char link[4096];
-            const ssize_t length = readlink((fd_dir + "/" + fd->d_name).c_str(), link, sizeof link - 1);
-            holds = length > 0 && std::string(link, static_cast<std::size_t>(length)) == target;
-        }
-        if (fds)
-            closedir(fds);
-        if (holds) {
-            const std::string command = command_line_of(pid);
-            if (command.find("vostrelle-sim") != std::string::npos)
-                simulators += " " + pid;
-            else
-                holders += " " + pid + " (" + command.substr(0, 60) + ")";
-        }
+    struct stat info {};
+    stat(device.c_str(), &info);
+    const std::string user = user_name();
+    if (access.can_open) {
+        const bool by_mode = (info.st_uid == getuid() && (info.st_mode & S_IRUSR) && (info.st_mode & S_IWUSR)) ||
+                             (in_session_groups(info.st_gid) && (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) ||
+                             ((info.st_mode & S_IROTH) && (info.st_mode & S_IWOTH)) || geteuid() == 0;
+        out.add(level::ok, user + " may open " + device + " for reading and writing" +
+                               (by_mode ? "" : " (granted by an access control list, as udev's uaccess does)"));
+        return;
     }
-    if (processes)
-        closedir(processes);
-    if (!holders.empty())
-        return {false, device + " is held by process" + holders +
-                           ": its traffic would mix with the driver's; close that program first"};
-    if (!simulators.empty())
-        return {true, device + " is the simulated board of vostrelle-sim (process" + simulators + ")"};
-    return {true, "no other process holds " + device};
+    if (in_configured_groups(info.st_gid) && !in_session_groups(info.st_gid)) {
+        out.add(level::fail, user + " is in group '" + access.group + "' in /etc/group, but not yet in this "
+                                    "session: log out and in again (or run `newgrp " + access.group +
+                                    "` in this terminal)");
+        return;
+    }
+    out.add(level::fail, user + " may not open " + device + " (owner group '" + access.group + "', " +
+                             mode_text(access.mode) + "): run `sudo usermod -aG " + access.group + " " + user +
+                             "`, then log out and in again");
 }
 
-verdict check_i386()
+void examine_holders(findings &out, const std::string &device)
 {
-    if (access(i386_loader, F_OK) != 0)
-        return {false, std::string("no i386 loader (") + i386_loader + "): install libc6-i386 or libc6:i386"};
-    pid_t child = 0;
-    char *const arguments[] = {const_cast<char *>(i386_loader), const_cast<char *>("--version"), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int error = posix_spawn(&child, i386_loader, &actions, nullptr, arguments, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (error == 0)
-        waitpid(child, &status, 0);
-    if (error == 0 && WIFEXITED(status) && WEXITSTATUS(status) != 127)
-        return {true, "this machine runs i386 programs and has the i386 C library"};
-    if (access("/usr/bin/qemu-i386", X_OK) == 0)
-        return {true, "this kernel cannot run i386 programs itself, but qemu-i386 can: start the host "
-                      "application as `qemu-i386 -L / PROGRAM`"};
-    return {false, "this kernel cannot run i386 programs (Exec format error): host applications for the "
-                   "board need a kernel with IA32 emulation, or qemu-i386 (Debian package qemu-user)"};
+    const tools::device_holders found = tools::processes_holding(device);
+    std::string others, simulators;
+    for (const auto &p : found.holders)
+        (p.name == "vostrelle-sim" ? simulators : others) += " " + p.name + " (" + std::to_string(p.pid) + ")";
+    if (!others.empty())
+        out.add(level::fail, device + " is held by" + others +
+                                 ": its traffic would mix with the driver's; close that program first");
+    else if (!simulators.empty())
+        out.add(level::ok, device + " is the simulated board of" + simulators);
+    else
+        out.add(level::ok, "no other process of yours holds " + device);
+    if (found.unexamined > 0)
+        out.add(level::note, std::to_string(found.unexamined) +
+                                 " processes of other users could not be examined, and the usual holder is a root "
+                                 "service: run `sudo vostrelle-probe doctor` to see them all");
+}
+
+void examine_modem_manager(findings &out)
+{
+    const auto running = tools::processes_named(modem_manager);
+    if (running.empty())
+        return;
+    out.add(level::note, std::string(modem_manager) + " (" + std::to_string(running.front().pid) +
+                             ") is running: it opens every new ACM port for several seconds after plug-in and "
+                             "writes modem commands to it, so the first readings can be wrong or the port busy. "
+                             "Install the rule from `vostrelle-probe udev-rule` (it sets ID_MM_DEVICE_IGNORE), or "
+                             "on a lab machine with no modem: `sudo systemctl disable --now ModemManager`");
+}
+
+bool any_exists(std::initializer_list<const char *> paths)
+{
+    return std::any_of(paths.begin(), paths.end(), [](const char *p) { return access(p, F_OK) == 0; });
+}
+
+// Where the i386 loader would find the library: its cache lists i386 entries
+// as "(libc6)", x86_64 ones as "(libc6,x86-64)".
+std::optional<std::string> i386_library_in_loader_cache()
+{
+    const auto cache = tools::output_of({"/sbin/ldconfig", "-p"});
+    if (!cache)
+        return std::nullopt;
+    std::istringstream lines(*cache);
+    for (std::string line; std::getline(lines, line);) {
+        const auto arrow = line.find("=> ");
+        if (line.find(library_soname) != std::string::npos && line.find("(libc6)") != std::string::npos &&
+            arrow != std::string::npos)
+            return line.substr(arrow + 3);
+    }
+    return std::nullopt;
+}
+
+// The pieces a 32-bit host application needs on a 64-bit PC. For a probe
+// built for i386 they are its own: missing ones fail; for any other build
+// they matter only to 32-bit hosts, and are notes.
+void examine_i386(findings &out)
+{
+    utsname machine{};
+    if (uname(&machine) != 0 || std::string(machine.machine) != "x86_64")
+        return;
+    const level missing = sizeof(void *) == 4 ? level::fail : level::note;
+    const std::string for_hosts = sizeof(void *) == 4 ? "" : " (needed by 32-bit host applications only)";
+    if (access(i386_loader, F_OK) != 0) {
+        out.add(missing, std::string("no i386 loader (") + i386_loader + ")" + for_hosts + ": " + add_i386 +
+                             "sudo apt install libc6:i386");
+        return;
+    }
+    if (!any_exists({i386_c_libraries[0], i386_c_libraries[1]}))
+        out.add(missing, "no i386 C library" + for_hosts + ": " + add_i386 + "sudo apt install libc6:i386");
+    const auto runs = tools::status_of({i386_loader, "--version"});
+    if (runs && *runs != 127)
+        out.add(level::ok, "this kernel runs i386 programs");
+    else if (access("/usr/bin/qemu-i386", X_OK) == 0)
+        out.add(level::note, "this kernel cannot run i386 programs itself, but qemu-i386 can: start the host "
+                             "application as `qemu-i386 -L / PROGRAM`");
+    else
+        out.add(missing, "this kernel cannot run i386 programs (Exec format error)" + for_hosts +
+                             ": use a kernel with IA32 emulation, or `sudo apt install qemu-user` and start the host "
+                             "as `qemu-i386 -L / PROGRAM`");
+    if (const auto found = i386_library_in_loader_cache())
+        out.add(level::ok, std::string("the i386 loader finds ") + library_soname + " at " + *found);
+    else
+        out.add(missing, std::string("the i386 loader does not find ") + library_soname + for_hosts + ": " +
+                             add_i386 + "sudo apt install libvostrelle1:i386 (a copy elsewhere needs its directory "
+                                        "in /etc/ld.so.conf.d/ and `sudo ldconfig`)");
+}
+
+// A board must answer with both bytes: a reply byte that does not come keeps
+// what `sa` on a channel without an output left there.
+void examine_conversion(findings &out, session &s)
+{
+    constexpr int sentinels[] = {0xFFFF, 0xFEFE};
+    bool both_bytes = false, in_range = true;
+    int count = 0;
+    double ms = 0;
+    for (const int sentinel : sentinels) {
+        s.api.sa(-1, sentinel);
+        const auto start = std::chrono::steady_clock::now();
+        count = s.api.ea(0);
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        in_range = in_range && count <= 1023;
+        both_bytes = both_bytes || (count & 0xFF) != (sentinel & 0xFF);
+    }
+    if (in_range && both_bytes)
+        out.add(level::ok, "the board answered a conversion of PA0 within the deadline (count " + std::to_string(count) +
+                               ", " + std::to_string(ms).substr(0, 4) + " ms)");
+    else if (in_range)
+        out.add(level::fail, "the board answered a conversion with one byte of two: its firmware or the line is "
+                             "faulty; unplug it, plug it in again, and close other programs using it");
+    else
+        out.add(level::fail, "the board did not answer a conversion within the deadline: is its firmware running? "
+                             "Unplug it, plug it in again, and close other programs using it");
 }
 
 } // namespace
 
 int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate)
 {
+    findings out;
     std::unique_ptr<sim::simulated_board> board;
-    std::string device = redirect::board_device;
     if (simulate) {
         board = start_simulated_board(*simulate);
-        device = board->device_path();
-        std::cout << "note  simulated board (" << sim::name_of(*simulate) << ") on " << device << "\n";
+        setenv("VOSTRELLE_DEVICE", board->device_path().c_str(), 1);
+        out.add(level::note, "simulated board (" + std::string(sim::name_of(*simulate)) + ") on " +
+                                 board->device_path());
     }
-    struct stat info {};
-    const verdict exists = check_exists(device, info);
-    report(exists);
-    bool openable = false;
-    if (exists.ok) {
-        const verdict open = check_open(device, info);
-        report(open);
-        openable = open.ok;
-        report(check_holders(device));
+    const std::string device = driver_device();
+    const port_access access = access_to(device);
+    if (!access.exists)
+        examine_missing(out, device);
+    else if (!access.character_device)
+        out.add(level::fail, device + " exists but is not a character device: remove it and plug the board in again");
+    else
+        out.add(level::ok, device + " exists");
+    if (access.exists) {
+        examine_access(out, device, access);
+        examine_holders(out, device);
     }
-    report(check_i386());
+    examine_modem_manager(out);
+    examine_i386(out);
 
     auto s = open_session(libraries, std::move(board));
     if (!s) {
-        report({false, "the driver library does not load (see above)"});
+        out.add(level::fail, "the driver library does not load (see above)");
         return 1;
     }
-    report({true, "loaded " + s->library + " (71 entry points)"});
-    if (!openable) {
-        std::cout << "skip  no conversion tried: the driver cannot reach a board\n";
-        return failures ? 1 : 0;
-    }
-    // sa on a channel without an output only fills the reply bytes: a board
-    // that does not answer leaves them as they are.
-    const int sentinels[] = {0xFFFF, 0xFEFE};
-    bool answered = true;
-    int count = 0;
-    double ms = 0;
-    for (const int sentinel : sentinels) {
-        s->api.sa(-1, sentinel);
-        const auto start = std::chrono::steady_clock::now();
-        count = s->api.ea(0);
-        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        answered = answered && count <= 1023;
-    }
-    if (answered)
-        report({true, "the board answered a conversion of PA0 within the deadline (count " + std::to_string(count) +
-                          ", " + std::to_string(ms).substr(0, 4) + " ms)"});
+    out.add(level::ok, "loaded " + s->library + " (71 entry points)");
+    if (!access.can_open)
+        out.add(level::note, "no conversion tried: the driver cannot reach a board");
     else
-        report({false, "the board did not answer a conversion within the deadline: is its firmware running? "
-                       "Unplug it, plug it in again, and close other programs using it"});
-    return failures ? 1 : 0;
+        examine_conversion(out, *s);
+    return out.exit_status();
 }
 
 } // namespace vostrelle::probe

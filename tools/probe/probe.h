@@ -25,30 +25,38 @@ struct read_options {
     int interval_ms = 1000;
 };
 
-// Where the probe looks for the library when --library is not given.
-std::vector<std::string> default_library_paths();
+struct list_options {
+    bool ask = false;
+    bool json = false;
+};
 
-// A simulated board with moving inputs, for --simulate.
-std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode);
-
-// Leads the driver to `board` when there is one, then loads the library
-// (about two seconds). On failure prints what was tried and why.
-std::optional<session> open_session(const std::vector<std::string> &libraries,
-                                    std::unique_ptr<sim::simulated_board> board);
-
-std::string latin1_to_utf8(const std::string &text);
-
-int run_info(session &s);
-int run_read(session &s, const read_options &options);
-int run_watch(session &s, int interval_ms, int frames);
 // `set pwm V`, `set freq V`, `set led on|off`, `set line K on|off`.
 struct set_request {
     bool analog = false; // sa, else sb
     int channel = 0;
     int value = 0;
 };
+
+// Where the probe looks for the library when --library is not given: the
+// build's own library for a probe in its build tree, else the installed one.
+std::vector<std::string> default_library_paths();
+
+// A simulated board with moving inputs, for --simulate.
+std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode);
+
+// Sends the driver to `board` when there is one (through VOSTRELLE_DEVICE),
+// then loads the library (about two seconds). On failure prints what was
+// tried and why.
+std::optional<session> open_session(const std::vector<std::string> &libraries,
+                                    std::unique_ptr<sim::simulated_board> board);
+
+int run_info(session &s);
+int run_read(session &s, const read_options &options);
+int run_watch(session &s, int interval_ms, int frames);
 std::optional<set_request> parse_set_request(const std::string &what, const std::vector<std::string> &values);
 int run_set(session &s, const set_request &request);
 int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate);
+int run_list(const list_options &options);
+int run_udev_rule(const std::string &device);
 
 } // namespace vostrelle::probe

@@ -1,9 +1,9 @@
+#include <cstdlib>
 #include <dlfcn.h>
 #include <iostream>
-#include <unistd.h>
 
-#include "device_redirect.h"
 #include "probe.h"
+#include "processes.h"
 
 namespace vostrelle::probe {
 
@@ -11,11 +11,7 @@ namespace {
 
 std::string executable_directory()
 {
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return ".";
-    std::string whole(path, static_cast<std::size_t>(length));
+    const std::string whole = tools::read_link("/proc/self/exe").value_or("./vostrelle-probe");
     return whole.substr(0, whole.rfind('/'));
 }
 
@@ -23,27 +19,11 @@ std::string executable_directory()
 
 std::vector<std::string> default_library_paths()
 {
-    std::vector<std::string> paths;
-    if (access(VOSTRELLE_BUILD_LIBRARY, F_OK) == 0)
-        paths.emplace_back(VOSTRELLE_BUILD_LIBRARY);
-    paths.push_back(executable_directory() + "/../" VOSTRELLE_RELATIVE_LIBRARY);
-    paths.emplace_back(VOSTRELLE_INSTALLED_LIBRARY);
-    return paths;
-}
-
-std::string latin1_to_utf8(const std::string &text)
-{
-    std::string utf8;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8.push_back(c);
-        } else {
-            utf8.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-            utf8.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-        }
-    }
-    return utf8;
+    if (executable_directory() == VOSTRELLE_BUILD_TOOLS_DIRECTORY)
+        return {VOSTRELLE_BUILD_LIBRARY};
+    // Installed beside the probe (any prefix), then where the system looks.
+    return {executable_directory() + "/../" VOSTRELLE_RELATIVE_LIBRARY, VOSTRELLE_INSTALLED_LIBRARY,
+            VOSTRELLE_LIBRARY_SONAME};
 }
 
 std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode)
@@ -59,7 +39,7 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
     session s;
     s.board = std::move(board);
     if (s.board)
-        redirect::lead_board_to(s.board->device_path());
+        setenv("VOSTRELLE_DEVICE", s.board->device_path().c_str(), 1);
     std::string reasons;
     for (const auto &path : libraries) {
         s.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -1,0 +1,50 @@
+// The serial ports a board may appear as, and what sysfs and the file system
+// say about each: USB identity, stable name, owner, access, holders.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "processes.h"
+
+namespace vostrelle::probe {
+
+// The device the driver opens: VOSTRELLE_DEVICE when set and not empty,
+// else "/dev/ttyACM0".
+std::string driver_device();
+
+struct usb_identity {
+    std::string vendor_id, product_id; // four hex digits each
+    std::string manufacturer, product, serial;
+};
+
+struct port_access {
+    bool exists = false;
+    bool character_device = false;
+    std::string group;
+    mode_t mode = 0;
+    bool can_open = false; // read and write, as this user in this session
+};
+
+struct serial_port {
+    std::string path; // as found: /dev/ttyACM0
+    std::optional<std::string> stable_name; // /dev/serial/by-id/...
+    std::optional<usb_identity> usb;
+    port_access access;
+    tools::device_holders holding;
+};
+
+// Every /dev/ttyACM* and /dev/ttyUSB*, in order.
+std::vector<std::string> serial_port_paths();
+serial_port describe_port(const std::string &path);
+
+// The USB device behind a tty, read from sysfs (VOSTRELLE_SYSFS_ROOT, used by
+// the tests, stands for /sys).
+std::optional<usb_identity> usb_identity_of(const std::string &device);
+port_access access_to(const std::string &device);
+
+std::string mode_text(mode_t mode); // crw-rw----
+
+} // namespace vostrelle::probe

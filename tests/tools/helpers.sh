@@ -1,0 +1,42 @@
+# Shared by the tools' test scripts: checks, counted; programs run side by
+# side. The sourcing script sets $scratch (a directory) and $emulator (an
+# array, empty where programs run natively).
+passed=0 failed=0 started=()
+
+check() { # check NAME CONDITION-COMMAND...
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name"
+  fi
+}
+# Every probe run waits the driver's two seconds at load, so independent runs
+# go side by side: start NAME PROGRAM ARGS... runs one in the background with
+# its output in $scratch/NAME; after finish_started, status_of NAME is its
+# exit status. A shell function given as the program runs as it is; it puts
+# the emulator where it belongs itself.
+start() {
+  local name=$1
+  shift
+  local run=("${emulator[@]}")
+  declare -F "$1" >/dev/null && run=()
+  ("${run[@]}" "$@" >"$scratch/$name" 2>&1; echo $? >"$scratch/$name.status") &
+  started+=($!)
+}
+finish_started() {
+  ((${#started[@]})) && wait "${started[@]}"
+  started=()
+}
+status_of() { cat "$scratch/$1.status"; }
+has() { grep -q -- "$2" "$scratch/$1" || { echo "  '$2' not in $1:"; sed 's/^/    /' "$scratch/$1" | head -20; false; }; }
+lacks() { ! grep -q -- "$2" "$scratch/$1" || { echo "  '$2' in $1"; false; }; }
+count_of() { grep -cE -- "$2" "$scratch/$1"; }
+# wait_for CONDITION-COMMAND...: up to 10 s.
+wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
+summary() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}

@@ -75,7 +75,7 @@ void print_table(const std::vector<listed_port> &ports, bool asked)
 {
     std::cout << std::left << std::setw(14) << "PORT" << std::setw(10) << "USB ID" << std::setw(32)
               << "MAKER / PRODUCT" << std::setw(14) << "SERIAL" << std::setw(20) << "GROUP MODE" << std::setw(8)
-              << "ACCESS" << std::setw(26) << "HELD BY" << (asked ? "ANSWERS" : "") << "\n";
+              << "ACCESS" << std::setw(asked ? 26 : 0) << "HELD BY" << (asked ? "ANSWERS" : "") << "\n";
     for (const auto &p : ports) {
         const auto &usb = p.port.usb;
         const std::string id = usb ? usb->vendor_id + ":" + usb->product_id : "-";
@@ -84,7 +84,7 @@ void print_table(const std::vector<listed_port> &ports, bool asked)
         row << std::left << std::setw(14) << p.port.path << std::setw(10) << id << std::setw(32) << maker.substr(0, 31)
             << std::setw(14) << (usb && !usb->serial.empty() ? usb->serial.substr(0, 13) : "-") << std::setw(20)
             << (p.port.access.group + " " + mode_text(p.port.access.mode)) << std::setw(8)
-            << (p.port.access.can_open ? "yes" : "no") << std::setw(26) << holders_text(p.port.holding)
+            << (p.port.access.can_open ? "yes" : "no") << std::setw(asked ? 26 : 0) << holders_text(p.port.holding)
             << (asked ? answer_text(p) : "");
         std::cout << row.str() << "\n";
         if (p.port.stable_name)

@@ -105,6 +105,7 @@ public:
     board_outputs outputs() const;
 
 private:
+    using clock_type = std::chrono::steady_clock;
     struct pending_reply {
         std::chrono::steady_clock::time_point due;
         std::vector<std::uint8_t> bytes;

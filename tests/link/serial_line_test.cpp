@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <limits>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -281,8 +282,12 @@ TEST_F(serial_line, closing_ends_every_transfer_and_closing_twice_is_harmless)
 
 TEST_F(serial_line, the_board_hanging_up_turns_transfers_into_zeros)
 {
-    ASSERT_GT(open_board(0), 0);
+    const int fd = open_board(0);
+    ASSERT_GT(fd, 0);
     board.hang_up();
+    pollfd line{fd, 0, 0};
+    ASSERT_EQ(poll(&line, 1, 5000), 1) << "the hang-up never reached the line";
+    ASSERT_TRUE(line.revents & POLLHUP);
     char byte = 0;
     EXPECT_EQ(link::serial_available(0), 0);
     EXPECT_EQ(link::serial_read(0, &byte, 1), 0);

@@ -4,9 +4,10 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ g++-multilib qemu-user googletest libcli11-dev
+  cmake make g++ g++-i686-linux-gnu libc6-i386 qemu-user googletest libcli11-dev
   python3 python3-serial gnuplot-nox valgrind clang libclang-rt-14-dev
   cppcheck clang-tidy tmux file pkg-config dpkg-dev
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf lintian help2man
 )
 
 missing=()

@@ -4,7 +4,7 @@
 # build with compile_commands.json).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/native}
+build=${1:-build/amd64}
 database=$(mktemp -d)
 trap 'rm -rf "$database"' EXIT
 # clang does not know every GCC option of the build.

@@ -5,10 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target soak_test rounding_differential_test
-VOSTRELLE_SOAK_REAL_CLOCK=1 build/native/tests/soak_test
-VOSTRELLE_EVERY_FLOAT=1 build/native/tests/rounding_differential_test
+cmake --preset amd64 >/dev/null
+cmake --build --preset amd64 --target soak_test rounding_differential_test
+VOSTRELLE_SOAK_REAL_CLOCK=1 build/amd64/tests/soak_test
+VOSTRELLE_EVERY_FLOAT=1 build/amd64/tests/rounding_differential_test
 cmake --preset fuzz -DVOSTRELLE_FUZZ_SECONDS="${VOSTRELLE_FUZZ_SECONDS:-3600}" >/dev/null
 cmake --build --preset fuzz
 ctest --preset fuzz -R fuzz_entry_points

@@ -19,7 +19,9 @@ if(VOSTRELLE_TARGET_I386)
   endif()
   if(NOT vostrelle_run_result STREQUAL "0")
     find_program(VOSTRELLE_QEMU qemu-i386 REQUIRED)
-    set(CMAKE_CROSSCOMPILING_EMULATOR "${VOSTRELLE_QEMU};-L;${VOSTRELLE_I386_SYSROOT}")
+    # The i386 C library of the system (libc6-i386 or libc6:i386), as a host
+    # application would have it.
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${VOSTRELLE_QEMU};-L;/")
     message(STATUS "This kernel cannot run i386 programs: tests run under ${VOSTRELLE_QEMU}")
   endif()
 endif()

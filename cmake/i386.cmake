@@ -13,5 +13,4 @@ set(CMAKE_CXX_FLAGS_INIT "${VOSTRELLE_I386_FLAGS}")
 # with nothing but an i386 C library (libc6-i386 or libc6:i386).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libstdc++ -static-libgcc")
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
-set(VOSTRELLE_I386_SYSROOT /usr/i686-linux-gnu)
 set(VOSTRELLE_TARGET_I386 ON)

@@ -27,6 +27,7 @@ struct command_line {
     command_line()
     {
         app.require_subcommand(1);
+        app.set_version_flag("--version", "vostrelle-probe " VOSTRELLE_VERSION);
         app.add_option("--library", library, "Driver library to load (default: the installed one)");
         simulate = app.add_option("--simulate", simulate_mode,
                                   "Use a simulated board; MODE " + sim::fault_mode_list() +

@@ -112,6 +112,7 @@ int main(int argc, char **argv)
     options o;
     CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
                  "SIGHUP, or for as long as the program given with --run."};
+    app.set_version_flag("--version", "vostrelle-sim " VOSTRELLE_VERSION);
     app.add_option("--link", o.link, "Also reach the board through this symbolic link (e.g. /dev/ttyACM0; needs "
                                      "write access there)");
     app.add_flag("--print-device", o.print_device, "Print the board's terminal path on a line of its own and keep "

@@ -88,18 +88,17 @@ void examine_missing(findings &out, const std::string &device)
 
 void examine_access(findings &out, const std::string &device, const port_access &access)
 {
-    struct stat info {};
-    stat(device.c_str(), &info);
     const std::string user = user_name();
+    const mode_t mode = access.mode;
     if (access.can_open) {
-        const bool by_mode = (info.st_uid == getuid() && (info.st_mode & S_IRUSR) && (info.st_mode & S_IWUSR)) ||
-                             (in_session_groups(info.st_gid) && (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) ||
-                             ((info.st_mode & S_IROTH) && (info.st_mode & S_IWOTH)) || geteuid() == 0;
+        const bool by_mode = (access.owner == getuid() && (mode & S_IRUSR) && (mode & S_IWUSR)) ||
+                             (in_session_groups(access.gid) && (mode & S_IRGRP) && (mode & S_IWGRP)) ||
+                             ((mode & S_IROTH) && (mode & S_IWOTH)) || geteuid() == 0;
         out.add(level::ok, user + " may open " + device + " for reading and writing" +
                                (by_mode ? "" : " (granted by an access control list, as udev's uaccess does)"));
         return;
     }
-    if (in_configured_groups(info.st_gid) && !in_session_groups(info.st_gid)) {
+    if (in_configured_groups(access.gid) && !in_session_groups(access.gid)) {
         out.add(level::fail, user + " is in group '" + access.group + "' in /etc/group, but not yet in this "
                                     "session: log out and in again (or run `newgrp " + access.group +
                                     "` in this terminal)");

@@ -99,6 +99,8 @@ port_access access_to(const std::string &device)
         return found;
     found.exists = true;
     found.character_device = S_ISCHR(info.st_mode);
+    found.owner = info.st_uid;
+    found.gid = info.st_gid;
     found.group = group_name(info.st_gid);
     found.mode = info.st_mode;
     // access() asks the kernel with this session's credentials, ACLs included.

@@ -23,6 +23,8 @@ struct usb_identity {
 struct port_access {
     bool exists = false;
     bool character_device = false;
+    uid_t owner = 0;
+    gid_t gid = 0;
     std::string group;
     mode_t mode = 0;
     bool can_open = false; // read and write, as this user in this session

@@ -155,6 +155,20 @@ std::vector<process> processes_named(const std::string &name)
     return found;
 }
 
+std::optional<std::string> program_in_path(const std::string &name)
+{
+    const char *path = getenv("PATH");
+    std::string_view directories = path ? path : "/usr/bin:/bin";
+    while (!directories.empty()) {
+        const auto colon = std::min(directories.find(':'), directories.size());
+        const std::string candidate = std::string(directories.substr(0, colon)) + "/" + name;
+        if (colon > 0 && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        directories.remove_prefix(std::min(colon + 1, directories.size()));
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> output_of(const std::vector<std::string> &arguments)
 {
     int pipe_fds[2];

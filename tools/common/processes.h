@@ -42,6 +42,9 @@ std::vector<process> processes_named(const std::string &name);
 // The argv of an exec call: pointers into `words`, then a null pointer.
 std::vector<char *> argument_vector(const std::vector<std::string> &words);
 
+// The full path of a program found in $PATH, or nothing.
+std::optional<std::string> program_in_path(const std::string &name);
+
 // Runs a program (no shell) and returns its standard output, or nothing when
 // it cannot be started or does not exit 0.
 std::optional<std::string> output_of(const std::vector<std::string> &arguments);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <pthread.h>
 
 namespace vostrelle::tools {
@@ -58,6 +59,20 @@ void hold_stop_signals()
 int wait_for_stop(std::optional<std::chrono::nanoseconds> limit)
 {
     return wait_for(stop_signal_set(), limit).number;
+}
+
+int sleep_until_or_stop(clock_type::time_point deadline)
+{
+    // Wait for a signal until shortly before the deadline, then sleep to the
+    // deadline itself: sigtimedwait only takes a relative time.
+    constexpr auto last_stretch = std::chrono::milliseconds(2);
+    if (const auto left = deadline - clock_type::now(); left > last_stretch)
+        if (const int taken = wait_for_stop(left - last_stretch))
+            return taken;
+    const timespec at = timespec_of(deadline.time_since_epoch()); // steady_clock is CLOCK_MONOTONIC
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+    return wait_for_stop(std::chrono::nanoseconds::zero());
 }
 
 taken_signal wait_for_stop_or_child()

@@ -24,6 +24,11 @@ struct taken_signal {
 // or any other interruption does not end the wait early.
 int wait_for_stop(std::optional<std::chrono::nanoseconds> limit);
 
+// Sleeps until `deadline` on the monotonic clock (an absolute time, so that
+// a schedule never drifts by the time spent waking up) unless a stop signal
+// comes first; returns it, or 0 at the deadline.
+int sleep_until_or_stop(std::chrono::steady_clock::time_point deadline);
+
 // Waits for a stop signal or SIGCHLD (the caller blocks SIGCHLD as well).
 taken_signal wait_for_stop_or_child();
 

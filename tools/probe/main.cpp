@@ -16,8 +16,10 @@ struct command_line {
     std::string simulate_mode;
     CLI::Option *simulate = nullptr;
     CLI::App *info = nullptr, *read = nullptr, *watch = nullptr, *set = nullptr, *doctor = nullptr, *list = nullptr,
-             *udev_rule = nullptr;
+             *udev_rule = nullptr, *record = nullptr;
     probe::read_options read_options;
+    probe::record_options record_options;
+    bool volts_flag = false;
     int watch_interval = 200, watch_frames = 0;
     std::string output;
     std::vector<std::string> values;
@@ -39,6 +41,7 @@ struct command_line {
         read->add_option("--count", read_options.count, "Number of rounds")->check(CLI::Range(1, 100000000));
         read->add_option("--interval", read_options.interval_ms, "Milliseconds between rounds")
             ->check(CLI::Range(0, 86400000));
+        add_record();
         watch = app.add_subcommand("watch", "Live view of the eight inputs; Ctrl-C to stop");
         watch->add_option("--interval", watch_interval, "Milliseconds between refreshes")->check(CLI::Range(0, 60000));
         watch->add_option("--frames", watch_frames, "Stop after this many refreshes (0: until Ctrl-C)")
@@ -55,6 +58,31 @@ struct command_line {
                                                     "logged-in user, no modem manager, /dev/vostrelle");
         udev_rule->add_option("device", rule_device, "The board's port (default: the driver's device)");
     }
+
+    void add_record()
+    {
+        auto &o = record_options;
+        record = app.add_subcommand("record", "Record inputs on a fixed schedule as CSV: scan k starts at k times the "
+                                              "interval; Ctrl-C ends it with every row written");
+        record->add_option("--channels", o.channels, "Inputs to record, e.g. 0,3,5 (default: all)")
+            ->delimiter(',')
+            ->check(CLI::Range(0, 7));
+        auto *counts = record->add_flag("--counts", o.counts, "Record counts 0..1023");
+        record->add_flag("--volts", volts_flag, "Record volts 0..5 (the default)")->excludes(counts);
+        auto *interval = record->add_option("--interval", o.interval_ms, "Milliseconds from one scan's start to the "
+                                                                         "next (default 1000)")
+                             ->check(CLI::Range(0.001, 86400000.0));
+        record->add_option("--rate", o.rate_hz, "Scans per second, instead of --interval")
+            ->check(CLI::Range(0.0001, 1000.0))
+            ->excludes(interval);
+        auto *duration = record->add_option("--duration", o.duration_s, "Seconds to record (default: until Ctrl-C)")
+                             ->check(CLI::Range(0.001, 1e9));
+        record->add_option("--count", o.count, "Scheduled scans to record, instead of --duration")
+            ->check(CLI::Range(1LL, 1000000000LL))
+            ->excludes(duration);
+        record->add_option("--output", o.output, "CSV file, - for standard output (the default)");
+        record->add_option("--plot", o.plot, "Also draw the recording into this PNG file (needs gnuplot)");
+    }
 };
 
 int run(const command_line &c, std::optional<sim::fault_mode> mode)
@@ -69,6 +97,11 @@ int run(const command_line &c, std::optional<sim::fault_mode> mode)
     std::optional<probe::set_request> request;
     if (c.set->parsed() && !(request = probe::parse_set_request(c.output, c.values)))
         return tools::usage_error;
+    std::optional<probe::record_plan> plan;
+    if (c.record->parsed() && !(plan = probe::plan_recording(c.record_options)))
+        return tools::usage_error;
+    if (plan && !probe::open_record_outputs(*plan))
+        return 1;
     auto session = probe::open_session(libraries, mode ? probe::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
@@ -76,6 +109,8 @@ int run(const command_line &c, std::optional<sim::fault_mode> mode)
         return probe::run_info(*session);
     if (c.read->parsed())
         return probe::run_read(*session, c.read_options);
+    if (c.record->parsed())
+        return probe::run_record(*session, *plan);
     if (c.watch->parsed())
         return probe::run_watch(*session, c.watch_interval, c.watch_frames);
     return probe::run_set(*session, *request);

@@ -2,6 +2,8 @@
 // application does and shows what the board answers.
 #pragma once
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +25,28 @@ struct read_options {
     bool csv = false;
     int count = 1;
     int interval_ms = 1000;
+};
+
+struct record_options {
+    std::vector<int> channels; // empty: all eight
+    bool counts = false;       // else volts
+    double interval_ms = 0;    // 0: from rate_hz, else one second
+    double rate_hz = 0;
+    double duration_s = 0; // with count 0: until stopped
+    long long count = 0;
+    std::string output = "-";
+    std::string plot; // PNG path, or empty
+};
+
+// A recording checked and its output opened, before the driver is loaded.
+struct record_plan {
+    std::vector<int> channels;
+    bool counts = false;
+    std::chrono::steady_clock::duration interval{};
+    std::optional<long long> slots; // scheduled scans; none: until stopped
+    std::string output, plot;
+    std::vector<std::FILE *> sinks; // the output, and a copy to plot when it is standard output
+    std::string plot_source;        // that copy's path
 };
 
 struct list_options {
@@ -52,6 +76,12 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
 
 int run_info(session &s);
 int run_read(session &s, const read_options &options);
+// Checks the options; on refusal says why.
+std::optional<record_plan> plan_recording(const record_options &options);
+// Opens the output (before the driver's two seconds of loading); false, with
+// the reason printed, when it cannot.
+bool open_record_outputs(record_plan &plan);
+int run_record(session &s, record_plan &plan);
 int run_watch(session &s, int interval_ms, int frames);
 std::optional<set_request> parse_set_request(const std::string &what, const std::vector<std::string> &values);
 int run_set(session &s, const set_request &request);

@@ -8,6 +8,7 @@ packages=(
   python3 python3-serial gnuplot-nox valgrind clang libclang-rt-14-dev
   cppcheck clang-tidy tmux file pkg-config dpkg-dev
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf lintian help2man
+  python3-pytest python3-numpy python3-matplotlib python3-venv python3-pip
 )
 
 missing=()

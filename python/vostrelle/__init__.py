@@ -1,0 +1,42 @@
+"""The Vostrelle data-acquisition board from Python.
+
+Three lines read a voltage:
+
+    import vostrelle
+    board = vostrelle.Board()
+    print(board.inputs[0].volts())
+
+What the board has:
+
+    board.title, board.detail        the driver's texts
+    board.inputs[k]                  analog input k (0..7):
+        .count()                     one conversion, 0..1023
+        .volts()                     one conversion, 0.0..5.0 V
+        .name, .volts_name           the driver's names of it
+    board.pwm = 128                  PWM duty 0..255
+    board.frequency = 1000           frequency output 0..65535
+    board.led = True                 the LED (line PB0)
+    board.lines[3] = True            digital line k (0..7); board.lines[3] reads it back
+
+Recording on a fixed schedule (scan k starts at k * interval; a scan that
+cannot start in its slot is skipped and counted, never shifted):
+
+    rec = board.record(channels=[0, 1], interval=0.01, duration=5)
+    rec.times, rec[0], rec.missed     numpy arrays when numpy is installed
+    rec.to_csv("run.csv"); rec.plot()
+
+The driver library is found through $VOSTRELLE_LIBRARY, else
+libvostrelle.so.1 on the system's library path (package libvostrelle1 for
+this machine's architecture). The board's device is $VOSTRELLE_DEVICE, else
+/dev/ttyACM0; without a board, `vostrelle-sim --run -- python3 script.py`
+runs a script against a simulated one. Loading the driver takes about two
+seconds. The driver allows one caller at a time; this package serialises
+calls from several threads.
+"""
+
+from ._library import LIBRARY_VARIABLE, LibraryError
+from .board import Board, Input, Lines
+from .recording import Recording
+
+__all__ = ["Board", "Input", "Lines", "Recording", "LibraryError", "LIBRARY_VARIABLE"]
+__version__ = "1.0.0"

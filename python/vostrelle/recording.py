@@ -1,0 +1,151 @@
+"""Recording inputs on an absolute schedule, and what a recording holds."""
+
+import csv
+import math
+import time
+
+# What one conversion costs on a healthy board, in seconds: the settle
+# delay, the exchange and the wake-up. A scan cannot be shorter.
+CONVERSION_SECONDS = {"counts": 0.0011, "volts": 0.0022}
+
+
+def _numpy():
+    try:
+        import numpy
+    except ImportError:
+        return None
+    return numpy
+
+
+class Recording:
+    """Rows taken on a schedule.
+
+    times: seconds of each scan's start from the first scan's.
+    channels: the input numbers recorded; names: the driver's names of them.
+    recording[k] (or columns[i]): the readings of input k, one per time.
+    These are numpy arrays when numpy is installed, else lists.
+    missed: scheduled scans skipped because they could not start in their
+    slot. interval: the schedule's period in seconds. interrupted: True when
+    Ctrl-C ended the recording early.
+    """
+
+    def __init__(self, channels, names, volts: bool, interval: float):
+        self.channels = tuple(channels)
+        self.names = tuple(names)
+        self.volts = volts
+        self.interval = interval
+        self.times = []
+        self.columns = [[] for _ in self.channels]
+        self.lateness = []  # seconds each scan started after its slot
+        self.missed = 0
+        self.interrupted = False
+
+    def _add_row(self, time_s: float, values, lateness: float) -> None:
+        self.times.append(time_s)
+        for column, value in zip(self.columns, values):
+            column.append(value)
+        self.lateness.append(lateness)
+
+    def _finish(self) -> None:
+        numpy = _numpy()
+        if numpy is not None:
+            self.times = numpy.asarray(self.times, dtype=float)
+            self.columns = [numpy.asarray(column, dtype=float if self.volts else int) for column in self.columns]
+
+    def __getitem__(self, channel: int):
+        try:
+            return self.columns[self.channels.index(channel)]
+        except ValueError:
+            raise KeyError(f"input {channel} is not in this recording (it has {list(self.channels)})") from None
+
+    def __len__(self) -> int:
+        return len(self.times)
+
+    def __repr__(self) -> str:
+        return (
+            f"<vostrelle.Recording {len(self)} scans of inputs {list(self.channels)} every "
+            f"{self.interval * 1000:g} ms, {self.missed} missed>"
+        )
+
+    def to_csv(self, path) -> None:
+        """Write the rows as CSV: seconds, then one column per channel, with
+        the driver's channel names in the header."""
+        with open(path, "w", newline="") as file:
+            writer = csv.writer(file, lineterminator="\n")
+            writer.writerow(["seconds", *self.names])
+            for row, time_s in enumerate(self.times):
+                values = [column[row] for column in self.columns]
+                writer.writerow([f"{time_s:.6f}", *(f"{v:.6f}" if self.volts else int(v) for v in values)])
+
+    def plot(self, axes=None):
+        """Draw every channel against time with matplotlib and return the
+        axes; pass `axes` to draw into your own figure."""
+        if axes is None:
+            from matplotlib import pyplot
+
+            axes = pyplot.figure(figsize=(9, 5)).add_subplot()
+        for name, column in zip(self.names, self.columns):
+            axes.plot(self.times, column, label=name)
+        axes.set_xlabel("seconds")
+        axes.set_ylabel("volts" if self.volts else "count")
+        axes.grid(True, alpha=0.3)
+        axes.legend()
+        return axes
+
+
+def shortest_interval(channels: int, volts: bool) -> float:
+    """The shortest interval in seconds a scan of `channels` inputs keeps."""
+    return channels * CONVERSION_SECONDS["volts" if volts else "counts"]
+
+
+def _scheduled_scans(interval: float, duration: float | None, count: int | None) -> int | None:
+    if duration is not None and count is not None:
+        raise ValueError("give duration or count, not both")
+    if count is not None:
+        if count < 1:
+            raise ValueError(f"count must be at least 1, not {count}")
+        return count
+    if duration is not None:
+        if duration <= 0:
+            raise ValueError(f"duration must be positive, not {duration}")
+        return math.ceil(duration / interval - 1e-9)
+    return None
+
+
+def record(board, channels, interval, duration, count, volts) -> Recording:
+    """Board.record's schedule (see there)."""
+    if not channels or len(set(channels)) != len(channels):
+        raise ValueError("name each channel once, and at least one")
+    shortest = shortest_interval(len(channels), volts)
+    if not interval >= shortest:
+        raise ValueError(
+            f"a scan of {len(channels)} inputs in {'volts' if volts else 'counts'} takes about "
+            f"{shortest * 1000:.1f} ms; the shortest interval is {shortest:.4f} s"
+        )
+    scans = _scheduled_scans(interval, duration, count)
+    read, name_of = ("cead", "cnead") if volts else ("cea", "cnea")
+    names = [board._call(name_of, channel).decode("iso-8859-1") for channel in channels]
+    recording = Recording(channels, names, volts, interval)
+    start = time.monotonic()
+    first = None
+    slot = 0
+    try:
+        while scans is None or slot < scans:
+            due = start + slot * interval
+            if (wait := due - time.monotonic()) > 0:
+                time.sleep(wait)
+            began = time.monotonic()
+            if began >= due + interval:  # this slot is over: on to the one we are in
+                behind = int((began - due) // interval)
+                skipped = behind if scans is None else min(behind, scans - slot)
+                recording.missed += skipped
+                slot += skipped
+                continue
+            first = began if first is None else first
+            values = [board._call(read, channel) for channel in channels]
+            recording._add_row(began - first, values, began - due)
+            slot += 1
+    except KeyboardInterrupt:
+        recording.interrupted = True
+    recording._finish()
+    return recording

@@ -1,7 +1,7 @@
-# cmake --install: library, header, tools, pkg-config file, CMake package, in
-# three components that become the three Debian packages (scripts/package.sh):
-# library (libvostrelle1), development (libvostrelle-dev), tools
-# (vostrelle-tools).
+# cmake --install: library, header, tools, pkg-config file, CMake package and
+# the Python package, in four components that become the four Debian packages
+# (scripts/package.sh): library (libvostrelle1), development
+# (libvostrelle-dev), tools (vostrelle-tools), python (python3-vostrelle).
 include(CMakePackageConfigHelpers)
 
 install(TARGETS vostrelle EXPORT vostrelleTargets
@@ -24,3 +24,10 @@ file(RELATIVE_PATH VOSTRELLE_PC_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${
 string(REGEX REPLACE "/$" "" VOSTRELLE_PC_PREFIX "${VOSTRELLE_PC_PREFIX}")
 configure_file(cmake/vostrelle.pc.in ${PROJECT_BINARY_DIR}/vostrelle.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vostrelle.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# Pure Python, where Debian's python3 looks; its examples beside its documentation.
+set(VOSTRELLE_PYTHON_DIR lib/python3/dist-packages CACHE STRING "Python package directory, under the prefix")
+install(DIRECTORY python/vostrelle DESTINATION ${VOSTRELLE_PYTHON_DIR} COMPONENT python
+        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+install(DIRECTORY python/examples/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-vostrelle/examples
+        COMPONENT python FILES_MATCHING PATTERN "*.py")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages libvostrelle1, libvostrelle-dev and
-# vostrelle-tools for each architecture (default: i386 amd64 arm64 armhf)
-# from the install rules' three components, into build/packages.
+# vostrelle-tools for each architecture (default: i386 amd64 arm64 armhf),
+# and python3-vostrelle for all, from the install rules' components, into
+# build/packages.
 # Usage: scripts/package.sh [ARCH...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,7 +54,7 @@ package() {
   install -D -m 644 packaging/debian/lintian-overrides "$tree/usr/share/lintian/overrides/$name"
   local size
   size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
-  sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" -e "s/@LIBC@/$libc/" \
+  sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" -e "s/@LIBC@/$libc/" -e "s/@UPSTREAM@/${version%-*}/" \
     "packaging/debian/control.$name" >"$tree/DEBIAN/control"
   (cd "$tree" && find usr -type f -printf '%P\n' | sort | sed 's|^|usr/|' | xargs md5sum) >"$tree/DEBIAN/md5sums"
   find "$tree" -type d -exec chmod 755 {} +
@@ -80,3 +81,9 @@ for arch in "${arches[@]}"; do
   package vostrelle-tools "$arch" "$stage/tools" "$(libc_dependency "$stage/tools/usr/bin/"*)"
   rm -rf "$stage"
 done
+
+# Pure Python: one package for every architecture.
+stage=$(mktemp -d)
+DESTDIR="$stage" cmake --install build/amd64 --prefix /usr --component python >/dev/null
+package python3-vostrelle all "$stage"
+rm -rf "$stage"

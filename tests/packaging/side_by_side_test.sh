@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian packages installed as a user would: libvostrelle1 for i386 and
-# amd64 side by side with both -dev packages and the amd64 tools, into a
-# throwaway root. Usage: side_by_side_test.sh PACKAGE-DIR SOURCE-DIR
+# amd64 side by side with both -dev packages, the amd64 tools and the Python
+# package, into a throwaway root. Usage: side_by_side_test.sh PACKAGE-DIR SOURCE-DIR
 set -u
 packages=$1 source=$2
 scratch=$(mktemp -d)
@@ -12,7 +12,7 @@ source "$source/tests/tools/helpers.sh"
 root=$scratch/root
 debs=()
 for name in libvostrelle1_*_i386 libvostrelle1_*_amd64 libvostrelle-dev_*_i386 libvostrelle-dev_*_amd64 \
-  vostrelle-tools_*_amd64; do
+  vostrelle-tools_*_amd64 python3-vostrelle_*_all; do
   debs+=($(ls "$packages"/$name.deb))
 done
 if [ "$(id -u)" -eq 0 ]; then
@@ -49,9 +49,14 @@ cc "$source/tests/tools/consumer/consumer.c" -o "$scratch/consumer" \
 check "a consumer builds against the installed -dev package" test $? -eq 0
 start consumer-run "$root/usr/bin/vostrelle-sim" --input 0=321 --run -- env \
   LD_LIBRARY_PATH="$root/usr/lib/x86_64-linux-gnu" "$scratch/consumer"
+# A student's first line, with the library found by its name alone.
+start python-first-line "$root/usr/bin/vostrelle-sim" --input 0=654 --run -- env \
+  PYTHONPATH="$root/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$root/usr/lib/x86_64-linux-gnu" \
+  /usr/bin/python3 -c "import vostrelle; print(vostrelle.Board().inputs[0].volts())"
 finish_started
 check "the installed probe starts" has version "^vostrelle-probe 1\."
 check "and loads the installed library" has info "library: $root/usr/bin/../lib/x86_64-linux-gnu/libvostrelle.so.1"
 check "and reads the simulated board" test "$(count_of read '^ +[0-7]  EA[0-7]')" -eq 8
 check "the consumer reads the board" has consumer-run "ea(0) 321"
+check "the installed Python package reads a voltage" has python-first-line "^3\.19648"
 summary

@@ -3,8 +3,10 @@
 import csv
 import os
 import pathlib
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -27,7 +29,7 @@ def wait_for_trace(trace, text):
     for _ in range(100):
         if text in trace.read_text():
             return True
-        __import__("time").sleep(0.05)
+        time.sleep(0.05)
     return False
 
 
@@ -132,3 +134,15 @@ def test_pip_installs_the_source_tree_without_network(tmp_path):
     where = subprocess.run([tmp_path / "venv/bin/python", "-c", "import vostrelle; print(vostrelle.__file__)"],
                            cwd=tmp_path, env=outside_the_tree, capture_output=True, text=True, check=True)
     assert where.stdout.startswith(str(tmp_path / "venv"))
+
+
+def test_ctrl_c_ends_a_recording_and_keeps_its_rows(simulator):
+    script = ("import vostrelle\nboard = vostrelle.Board()\nprint('ready', flush=True)\n"
+              "rec = board.record(channels=[0], interval=0.02)\nprint(len(rec), rec.interrupted, rec[0][-1])\n")
+    environment = dict(os.environ, VOSTRELLE_DEVICE=simulator[0])
+    process = subprocess.Popen([sys.executable, "-c", script], env=environment, stdout=subprocess.PIPE, text=True)
+    assert process.stdout.readline() == "ready\n"
+    time.sleep(0.5)
+    process.send_signal(signal.SIGINT)
+    rows, interrupted, last = process.communicate(timeout=10)[0].split()
+    assert process.returncode == 0 and int(rows) > 5 and interrupted == "True" and last == str(654 * 5 / 1023)

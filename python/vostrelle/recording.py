@@ -25,7 +25,7 @@ class Recording:
     recording[k] (or columns[i]): the readings of input k, one per time.
     These are numpy arrays when numpy is installed, else lists.
     missed: scheduled scans skipped because they could not start in their
-    slot. interval: the schedule's period in seconds. interrupted: True when
+    slot. lateness: seconds each scan started after its slot. interval: the schedule's period in seconds. interrupted: True when
     Ctrl-C ended the recording early.
     """
 

@@ -197,26 +197,13 @@ void examine_i386(findings &out)
                                         "in /etc/ld.so.conf.d/ and `sudo ldconfig`)");
 }
 
-// A board must answer with both bytes: a reply byte that does not come keeps
-// what `sa` on a channel without an output left there.
 void examine_conversion(findings &out, session &s)
 {
-    constexpr int sentinels[] = {0xFFFF, 0xFEFE};
-    bool both_bytes = false, in_range = true;
-    int count = 0;
-    double ms = 0;
-    for (const int sentinel : sentinels) {
-        s.api.sa(-1, sentinel);
-        const auto start = std::chrono::steady_clock::now();
-        count = s.api.ea(0);
-        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        in_range = in_range && count <= 1023;
-        both_bytes = both_bytes || (count & 0xFF) != (sentinel & 0xFF);
-    }
-    if (in_range && both_bytes)
-        out.add(level::ok, "the board answered a conversion of PA0 within the deadline (count " + std::to_string(count) +
-                               ", " + std::to_string(ms).substr(0, 4) + " ms)");
-    else if (in_range)
+    const answer_check check = check_answer(s);
+    if (check.result == answer::whole)
+        out.add(level::ok, "the board answered a conversion of PA0 within the deadline (count " +
+                               std::to_string(check.count) + ", " + std::to_string(check.ms).substr(0, 4) + " ms)");
+    else if (check.result == answer::one_byte)
         out.add(level::fail, "the board answered a conversion with one byte of two: its firmware or the line is "
                              "faulty; unplug it, plug it in again, and close other programs using it");
     else

@@ -74,6 +74,17 @@ std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode
 std::optional<session> open_session(const std::vector<std::string> &libraries,
                                     std::unique_ptr<sim::simulated_board> board);
 
+// Whether the board answers a conversion of PA0 with both bytes: a reply
+// byte that does not come keeps what `sa` on a channel without an output left
+// there, so two different sentinels show which bytes came.
+enum class answer { whole, one_byte, none };
+struct answer_check {
+    answer result = answer::none;
+    int count = 0;
+    double ms = 0; // the last conversion's time
+};
+answer_check check_answer(session &s);
+
 int run_info(session &s);
 int run_read(session &s, const read_options &options);
 // Checks the options; on refusal says why.

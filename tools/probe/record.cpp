@@ -13,6 +13,7 @@
 
 #include "probe.h"
 #include "processes.h"
+#include "schedule.h"
 #include "stop_signals.h"
 
 namespace vostrelle::probe {
@@ -205,17 +206,16 @@ int run_record(session &s, record_plan &plan)
     prctl(PR_SET_TIMERSLACK, 1000UL);
     schedule_log log;
     int stopped_by = 0;
-    const auto start = clock_type::now();
-    for (long long slot = 0; written && (!plan.slots || slot < *plan.slots);) {
-        const auto due = start + slot * plan.interval;
+    tools::schedule schedule{clock_type::now(), plan.interval};
+    while (written && (!plan.slots || schedule.slot < *plan.slots)) {
+        const auto due = schedule.due();
         if ((stopped_by = tools::sleep_until_or_stop(due)))
             break;
         const auto began = clock_type::now();
-        if (began >= due + plan.interval) { // this slot is over: on to the one we are in
-            const long long behind = (began - due) / plan.interval;
-            const long long counted = plan.slots ? std::min(behind, *plan.slots - slot) : behind;
+        if (const long long behind = schedule.over_at(began)) { // on to the slot we are in
+            const long long counted = plan.slots ? std::min(behind, *plan.slots - schedule.slot) : behind;
             log.missed += counted;
-            slot += counted;
+            schedule.slot += counted;
             continue;
         }
         if (log.rows == 0)
@@ -227,7 +227,7 @@ int run_record(session &s, record_plan &plan)
         log.lateness_ms.push_back(milliseconds(began - due).count());
         log.last = began;
         ++log.rows;
-        ++slot;
+        ++schedule.slot;
     }
     for (FILE *sink : plan.sinks)
         if (sink != stdout)

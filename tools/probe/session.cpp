@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <iostream>
@@ -50,18 +51,35 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
         reasons += "  " + path + ": " + dlerror() + "\n";
     }
     if (!s.handle) {
-        std::cerr << "vostrelle-probe: cannot load the driver library; tried:\n"
+        std::cerr << program_invocation_short_name << ": cannot load the driver library; tried:\n"
                   << reasons << "Give its path with --library PATH.\n";
         return std::nullopt;
     }
     if (const auto missing = host::resolve(s.handle, s.api); !missing.empty()) {
-        std::cerr << "vostrelle-probe: " << s.library << " lacks " << missing.size()
+        std::cerr << program_invocation_short_name << ": " << s.library << " lacks " << missing.size()
                   << " entry points (first: " << missing.front() << "): not a Vostrelle driver?\n";
         return std::nullopt;
     }
     if (s.board)
         s.api.ea(0); // lets a simulated board under an emulator translate its code once
     return s;
+}
+
+answer_check check_answer(session &s)
+{
+    constexpr int sentinels[] = {0xFFFF, 0xFEFE};
+    bool both_bytes = false, in_range = true;
+    answer_check check;
+    for (const int sentinel : sentinels) {
+        s.api.sa(-1, sentinel); // sets the reply bytes, writes nothing
+        const auto start = std::chrono::steady_clock::now();
+        check.count = s.api.ea(0);
+        check.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        in_range = in_range && check.count <= 1023;
+        both_bytes = both_bytes || (check.count & 0xFF) != (sentinel & 0xFF);
+    }
+    check.result = !in_range ? answer::none : both_bytes ? answer::whole : answer::one_byte;
+    return check;
 }
 
 } // namespace vostrelle::probe

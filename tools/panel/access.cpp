@@ -1,0 +1,79 @@
+#include "access.h"
+
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+#include <sys/random.h>
+
+namespace vostrelle::panel {
+
+namespace {
+
+// 32 bytes from the kernel's random source, as 64 hex digits.
+std::string random_secret()
+{
+    std::array<unsigned char, 32> bytes{};
+    if (getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("the kernel gave no random bytes for the access token");
+    std::string hex;
+    for (const unsigned char byte : bytes) {
+        char digits[3];
+        (void)std::snprintf(digits, sizeof digits, "%02x", byte); // two digits and the NUL fit
+        hex += digits;
+    }
+    return hex;
+}
+
+// Compares in a time that does not depend on where the texts differ.
+bool same_secret(std::string_view given, const std::string &secret)
+{
+    if (given.size() != secret.size())
+        return false;
+    unsigned char difference = 0;
+    for (std::size_t k = 0; k < secret.size(); ++k)
+        difference |= static_cast<unsigned char>(given[k] ^ secret[k]);
+    return difference == 0;
+}
+
+} // namespace
+
+access_guard::access_guard(std::vector<std::string> authorities)
+    : authorities_(std::move(authorities)), token_(random_secret()), cookie_(random_secret())
+{
+    // Browsers keep cookies by host, not port: each panel's name carries its port.
+    const std::string &first = authorities_.front();
+    cookie_name_ = "vostrelle-panel-" + first.substr(first.rfind(':') + 1);
+}
+
+std::string access_guard::url() const { return "http://" + authorities_.front() + "/?token=" + token_; }
+
+bool access_guard::names_this_panel(std::string_view host) const
+{
+    for (const auto &authority : authorities_)
+        if (host == authority)
+            return true;
+    return false;
+}
+
+bool access_guard::same_origin(std::string_view origin, std::string_view host)
+{
+    constexpr std::string_view scheme = "http://";
+    return origin.size() == scheme.size() + host.size() && origin.starts_with(scheme) && origin.ends_with(host);
+}
+
+bool access_guard::holds_cookie(std::string_view value) const { return same_secret(value, cookie_); }
+
+bool access_guard::exchange(std::string_view token)
+{
+    if (token_spent_ || !same_secret(token, token_))
+        return false;
+    token_spent_ = true;
+    return true;
+}
+
+std::string access_guard::cookie_header() const
+{
+    return cookie_name_ + "=" + cookie_ + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+} // namespace vostrelle::panel

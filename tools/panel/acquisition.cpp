@@ -1,0 +1,242 @@
+#include "acquisition.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/prctl.h>
+
+#include "schedule.h"
+#include "text.h"
+
+namespace vostrelle::panel {
+
+namespace {
+
+constexpr auto history_size = static_cast<std::size_t>(acquisition::history_length / acquisition::interval);
+constexpr auto recording_rows = static_cast<std::size_t>(acquisition::recording_limit / acquisition::interval);
+constexpr auto answer_check_every = std::chrono::seconds(1);
+
+board_names read_names(probe::session &s)
+{
+    board_names names;
+    names.title = tools::latin1_to_utf8(s.api.titre());
+    for (int k = 0; k < input_count; ++k)
+        names.inputs[k] = tools::latin1_to_utf8(s.api.nead(k));
+    for (int k = 0; k < line_count; ++k)
+        names.lines[k] = tools::latin1_to_utf8(s.api.nsb(k));
+    return names;
+}
+
+std::string number(const char *pattern, double value)
+{
+    char text[32];
+    (void)std::snprintf(text, sizeof text, pattern, value); // 32 bytes hold any volts or seconds here
+    return text;
+}
+
+} // namespace
+
+acquisition::acquisition(probe::session &session)
+    : session_(session), names_(read_names(session)), history_(history_size)
+{
+    for (int line = 0; line < line_count; ++line)
+        outputs_.lines[line] = session_.api.rsb(line);
+}
+
+acquisition::~acquisition() { stop(); }
+
+void acquisition::start(std::function<void()> on_scan)
+{
+    on_scan_ = std::move(on_scan);
+    thread_ = std::thread([this] { run(); });
+}
+
+void acquisition::stop()
+{
+    {
+        std::lock_guard lock(stop_mutex_);
+        stopping_ = true;
+    }
+    stop_wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void acquisition::run()
+{
+    prctl(PR_SET_TIMERSLACK, 1000UL); // wake at the slot, not up to 50 us later
+    tools::schedule schedule{clock::now(), interval};
+    auto next_check = schedule.start;
+    for (;;) {
+        {
+            std::unique_lock lock(stop_mutex_);
+            if (stop_wake_.wait_until(lock, schedule.due(), [this] { return stopping_; }))
+                return;
+        }
+        const auto began = clock::now();
+        if (const long long over = schedule.over_at(began)) {
+            std::lock_guard lock(data_mutex_);
+            missed_ += over;
+            schedule.slot += over;
+            continue;
+        }
+        scan taken;
+        taken.seconds = std::chrono::duration<double>(began - started_).count();
+        {
+            std::lock_guard lock(board_mutex_);
+            for (int k = 0; k < input_count; ++k)
+                taken.volts[k] = session_.api.ead(k);
+        }
+        keep(taken);
+        ++schedule.slot;
+        if (began >= next_check) { // in the slot's spare time: a scan takes under half of it
+            std::lock_guard lock(board_mutex_);
+            const auto check = probe::check_answer(session_);
+            std::lock_guard data(data_mutex_);
+            answer_ = check.result;
+            next_check = began + answer_check_every;
+        }
+        on_scan_();
+    }
+}
+
+void acquisition::keep(const scan &taken)
+{
+    std::lock_guard lock(data_mutex_);
+    history_[taken_ % history_.size()] = taken;
+    ++taken_;
+    if (!recording_state_.on)
+        return;
+    recording_.push_back(taken);
+    recording_state_.rows = static_cast<long long>(recording_.size());
+    if (recording_.size() >= recording_rows) {
+        recording_state_.on = false;
+        recording_state_.full = true;
+    }
+}
+
+std::vector<scan> acquisition::scans_from(std::uint64_t &first) const
+{
+    std::lock_guard lock(data_mutex_);
+    const std::uint64_t oldest = taken_ > history_.size() ? taken_ - history_.size() : 0;
+    std::vector<scan> scans;
+    for (std::uint64_t k = std::max(first, oldest); k < taken_; ++k)
+        scans.push_back(history_[k % history_.size()]);
+    first = taken_;
+    return scans;
+}
+
+std::uint64_t acquisition::first_within(double seconds) const
+{
+    std::lock_guard lock(data_mutex_);
+    const auto wanted = static_cast<std::uint64_t>(std::clamp(seconds, 0.0, 1e9) /
+                                                   std::chrono::duration<double>(interval).count());
+    const std::uint64_t held = std::min<std::uint64_t>({taken_, history_.size(), wanted});
+    return taken_ - held;
+}
+
+output_state acquisition::outputs() const
+{
+    std::lock_guard lock(data_mutex_);
+    return outputs_;
+}
+
+output_state acquisition::set_pwm(int duty)
+{
+    {
+        std::lock_guard lock(board_mutex_);
+        session_.api.sa(0, duty);
+    }
+    std::lock_guard lock(data_mutex_);
+    outputs_.pwm = duty;
+    ++output_changes_;
+    return outputs_;
+}
+
+output_state acquisition::set_frequency(int value)
+{
+    {
+        std::lock_guard lock(board_mutex_);
+        session_.api.sa(1, value);
+    }
+    std::lock_guard lock(data_mutex_);
+    outputs_.frequency = value;
+    ++output_changes_;
+    return outputs_;
+}
+
+output_state acquisition::set_line(int line, bool on)
+{
+    int read_back = 0;
+    {
+        std::lock_guard lock(board_mutex_);
+        session_.api.sb(line, on ? 1 : 0);
+        read_back = session_.api.rsb(line);
+    }
+    std::lock_guard lock(data_mutex_);
+    outputs_.lines[line] = read_back;
+    ++output_changes_;
+    return outputs_;
+}
+
+std::uint64_t acquisition::output_changes() const
+{
+    std::lock_guard lock(data_mutex_);
+    return output_changes_;
+}
+
+bool acquisition::start_recording()
+{
+    std::lock_guard lock(data_mutex_);
+    if (recording_state_.on)
+        return false;
+    recording_.clear();
+    recording_.reserve(1024);
+    recording_state_ = {true, 0, false};
+    return true;
+}
+
+bool acquisition::stop_recording()
+{
+    std::lock_guard lock(data_mutex_);
+    const bool was_on = recording_state_.on;
+    recording_state_.on = false;
+    return was_on;
+}
+
+std::optional<std::string> acquisition::recording_csv() const
+{
+    std::lock_guard lock(data_mutex_);
+    if (recording_.empty())
+        return std::nullopt;
+    std::string csv = "seconds";
+    for (const auto &name : names_.inputs)
+        csv += "," + name;
+    csv += "\n";
+    const double first = recording_.front().seconds;
+    for (const scan &row : recording_) {
+        csv += number("%.6f", row.seconds - first);
+        for (const double volts : row.volts)
+            csv += "," + number("%.6f", volts);
+        csv += "\n";
+    }
+    return csv;
+}
+
+double acquisition::scan_rate_locked() const
+{
+    const std::uint64_t recent = std::min<std::uint64_t>({taken_, history_.size(), 26});
+    if (recent < 2)
+        return 0;
+    const scan &newest = history_[(taken_ - 1) % history_.size()];
+    const scan &oldest = history_[(taken_ - recent) % history_.size()];
+    const double span = newest.seconds - oldest.seconds;
+    return span > 0 ? static_cast<double>(recent - 1) / span : 0;
+}
+
+board_status acquisition::status() const
+{
+    std::lock_guard lock(data_mutex_);
+    return {answer_, scan_rate_locked(), missed_, recording_state_};
+}
+
+} // namespace vostrelle::panel

@@ -1,0 +1,122 @@
+// The panel's one acquisition loop: every input in volts on an absolute
+// schedule, whatever the number of pages open; the outputs, set and read back
+// through it; the recording, taken from the same scans.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "probe.h"
+
+namespace vostrelle::panel {
+
+constexpr int input_count = 8;
+constexpr int line_count = 8;
+constexpr int pwm_highest = 255;
+constexpr int frequency_highest = 65535;
+
+struct scan {
+    double seconds = 0; // since the panel started
+    std::array<double, input_count> volts{};
+};
+
+struct output_state {
+    int pwm = 0;       // the last value set: the board does not read it back
+    int frequency = 0; // likewise
+    std::array<int, line_count> lines{}; // the driver's read-back (rsb)
+};
+
+struct recording_state {
+    bool on = false;
+    long long rows = 0;
+    bool full = false; // stopped at the length limit
+};
+
+struct board_status {
+    probe::answer answer = probe::answer::none;
+    double scan_rate = 0; // scans a second, over the last second
+    long long missed = 0; // slots skipped since the start
+    recording_state recording;
+};
+
+// What the driver calls everything, read once at the start.
+struct board_names {
+    std::string title;
+    std::array<std::string, input_count> inputs; // in volts
+    std::array<std::string, line_count> lines;
+};
+
+class acquisition {
+public:
+    using clock = std::chrono::steady_clock;
+
+    static constexpr auto interval = std::chrono::milliseconds(40);
+    static constexpr auto history_length = std::chrono::minutes(10);
+    static constexpr auto recording_limit = std::chrono::hours(1);
+
+    explicit acquisition(probe::session &session);
+    ~acquisition();
+    acquisition(const acquisition &) = delete;
+    acquisition &operator=(const acquisition &) = delete;
+
+    // Starts the loop; `on_scan` runs on its thread after every scan.
+    void start(std::function<void()> on_scan);
+    void stop();
+
+    const board_names &names() const { return names_; }
+
+    // Scans are numbered from 0. Those from `first` on that the history still
+    // holds; `first` becomes the number of the next scan to come.
+    std::vector<scan> scans_from(std::uint64_t &first) const;
+    // The number of the oldest held scan taken within the last `seconds`.
+    std::uint64_t first_within(double seconds) const;
+
+    output_state outputs() const;
+    output_state set_pwm(int duty);
+    output_state set_frequency(int value);
+    output_state set_line(int line, bool on);
+    std::uint64_t output_changes() const; // counts every change, for the pages to follow
+
+    bool start_recording(); // false: one is running
+    bool stop_recording();  // false: none is running
+    // The last recording as CSV (names in the header), while or after it runs.
+    std::optional<std::string> recording_csv() const;
+
+    board_status status() const;
+
+private:
+    void run();
+    void keep(const scan &taken);
+    double scan_rate_locked() const;
+
+    probe::session &session_;
+    board_names names_;
+    mutable std::mutex board_mutex_; // the driver takes one caller at a time
+
+    mutable std::mutex data_mutex_;
+    std::vector<scan> history_; // a ring of history_length
+    std::uint64_t taken_ = 0;
+    long long missed_ = 0;
+    output_state outputs_;
+    std::uint64_t output_changes_ = 0;
+    std::vector<scan> recording_;
+    recording_state recording_state_;
+    probe::answer answer_ = probe::answer::none;
+
+    std::function<void()> on_scan_;
+    std::mutex stop_mutex_;
+    std::condition_variable stop_wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+    clock::time_point started_ = clock::now();
+};
+
+} // namespace vostrelle::panel

@@ -1,0 +1,36 @@
+// The panel's HTTP side: the page and its files, the live stream, and the
+// POSTs that drive the outputs and the recording; every request is checked
+// by the access guard before anything else.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "acquisition.h"
+#include "messages.h"
+
+namespace vostrelle::panel {
+
+class server {
+public:
+    server(acquisition &board, panel_facts facts);
+    ~server();
+    server(const server &) = delete;
+    server &operator=(const server &) = delete;
+
+    // Binds to `address` (a numeric address or a name of this machine) and
+    // `port` (0: any free one); the reason when it cannot.
+    std::optional<std::string> listen(const std::string &address, std::uint16_t port);
+    std::string url() const; // to open once: it carries the one-time token
+    void start();            // serves on a thread of its own
+    void stop();
+    void wake_streams(); // from any thread: new scans to send
+
+private:
+    struct impl;
+    std::unique_ptr<impl> impl_;
+};
+
+} // namespace vostrelle::panel

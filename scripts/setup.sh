@@ -9,7 +9,12 @@ packages=(
   cppcheck clang-tidy tmux file pkg-config dpkg-dev
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf lintian help2man
   python3-pytest python3-numpy python3-matplotlib python3-venv python3-pip
+  libboost-dev chromium curl iproute2
 )
+# Node.js and npm for the panel's chart library and its browser test; a
+# machine may have them from elsewhere already.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -24,4 +29,14 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# uPlot (built into vostrelle-panel) and puppeteer-core (its browser test),
+# at the versions in tools/panel/package-lock.json.
+panel=$(cd "$(dirname "$0")/../tools/panel" && pwd)
+installed=$panel/node_modules/.installed-from-package-lock.json
+if ! cmp -s "$panel/package-lock.json" "$installed" 2>/dev/null; then
+  echo "Installing the panel's npm packages in $panel/node_modules"
+  npm ci --prefix "$panel" --no-audit --no-fund --loglevel=error
+  cp "$panel/package-lock.json" "$installed"
 fi

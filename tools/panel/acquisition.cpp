@@ -102,7 +102,7 @@ void acquisition::run()
 void acquisition::keep(const scan &taken)
 {
     std::lock_guard lock(data_mutex_);
-    history_[taken_ % history_.size()] = taken;
+    history_[ring_index(taken_)] = taken;
     ++taken_;
     if (!recording_state_.on)
         return;
@@ -120,7 +120,7 @@ std::vector<scan> acquisition::scans_from(std::uint64_t &first) const
     const std::uint64_t oldest = taken_ > history_.size() ? taken_ - history_.size() : 0;
     std::vector<scan> scans;
     for (std::uint64_t k = std::max(first, oldest); k < taken_; ++k)
-        scans.push_back(history_[k % history_.size()]);
+        scans.push_back(history_[ring_index(k)]);
     first = taken_;
     return scans;
 }
@@ -222,14 +222,21 @@ std::optional<std::string> acquisition::recording_csv() const
     return csv;
 }
 
+std::size_t acquisition::ring_index(std::uint64_t number) const
+{
+    return static_cast<std::size_t>(number % history_.size());
+}
+
 double acquisition::scan_rate_locked() const
 {
     const std::uint64_t recent = std::min<std::uint64_t>({taken_, history_.size(), 26});
     if (recent < 2)
         return 0;
-    const scan &newest = history_[(taken_ - 1) % history_.size()];
-    const scan &oldest = history_[(taken_ - recent) % history_.size()];
+    const scan &newest = history_[ring_index(taken_ - 1)];
+    const scan &oldest = history_[ring_index(taken_ - recent)];
     const double span = newest.seconds - oldest.seconds;
+    if (std::chrono::duration<double>(clock::now() - started_).count() - newest.seconds > 1)
+        return 0; // no scan for a second
     return span > 0 ? static_cast<double>(recent - 1) / span : 0;
 }
 

@@ -96,6 +96,7 @@ private:
     void run();
     void keep(const scan &taken);
     double scan_rate_locked() const;
+    std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 
     probe::session &session_;
     board_names names_;

@@ -117,7 +117,7 @@ function showOutputs(outputs) {
 
 function showStatus(status) {
   const rate = `${status.rate.toFixed(1)} scans/s`;
-  const missed = status.missed ? `, ${status.missed} slots missed` : "";
+  const missed = status.missed ? `, ${status.missed} slot${status.missed === 1 ? "" : "s"} missed` : "";
   const pages = status.pages === 1 ? "1 page open" : `${status.pages} pages open`;
   $("status").textContent = `${status.device}${status.simulated ? " (simulated board)" : ""}: ` +
     `${answers[status.answer]}; ${rate}${missed}; ${pages}`;

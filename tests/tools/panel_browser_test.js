@@ -1,0 +1,139 @@
+// vostrelle-panel in a real browser (Debian's chromium, headless): the page
+// opens with the printed link, names the eight inputs as the driver does,
+// draws what the simulator's inputs hold, puts a click on the LED onto the
+// line and shows the read-back, and downloads the recording. Then a new
+// user's `vostrelle-panel --simulate`: moving curves, kept as a screenshot.
+// Usage: node panel_browser_test.js PANEL SIM NODE_MODULES SCREENSHOT.png
+"use strict";
+const { spawn } = require("child_process");
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+
+const [panelProgram, simProgram, nodeModules, screenshot] = process.argv.slice(2);
+const puppeteer = require(path.resolve(nodeModules, "puppeteer-core"));
+const browserPath = ["/usr/bin/chromium", "/usr/bin/chromium-browser"].find((p) => fs.existsSync(p));
+
+let passed = 0, failed = 0;
+function check(name, ok) {
+  if (ok) passed++;
+  else { failed++; console.log(`FAILED: ${name}`); }
+}
+
+// Starts a program and collects its output; resolves once it printed the link.
+function startPanel(command, args) {
+  const child = spawn(command, args, { stdio: ["ignore", "pipe", "pipe"] });
+  child.output = "";
+  const collect = (chunk) => { child.output += chunk; };
+  child.stdout.on("data", collect);
+  child.stderr.on("data", collect);
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no link printed:\n${child.output}`)), 60000);
+    const look = () => {
+      const link = child.output.match(/http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]+/);
+      if (link) { clearTimeout(timer); child.stdout.off("data", look); resolve({ child, link: link[0] }); }
+    };
+    child.stdout.on("data", look);
+  });
+}
+
+const volts = (count) => (count * 5) / 1023;
+const lastOf = (page, input) => page.evaluate((k) => {
+  const column = window.vostrellePanel.plot.data[k + 1];
+  return column.length ? column[column.length - 1] : null;
+}, input);
+
+// Whether the curve of `input` comes to `value` within 20 s.
+const reaches = (page, input, value) => page.waitForFunction((k, v) => {
+  const column = window.vostrellePanel.plot.data[k + 1];
+  return column.length > 0 && Math.abs(column[column.length - 1] - v) < 0.001;
+}, { timeout: 20000 }, input, value).then(() => true, () => false);
+
+async function fixedInputs(browser) {
+  const { child, link } = await startPanel(simProgram,
+    ["--input", "3=512", "--input", "5=1023", "--trace", "--run", "--", panelProgram, "--port", "0"]);
+  try {
+    const page = await browser.newPage();
+    await page.goto(link);
+    check("the link opens the page, and the token leaves the address bar", page.url() === link.replace(/\?token=.*/, ""));
+    await page.waitForFunction(() => document.querySelectorAll("#channels .name").length === 8);
+    const names = await page.$$eval("#channels .name", (all) => all.map((e) => e.textContent));
+    check("the eight inputs are named as the driver names them",
+      JSON.stringify(names) === JSON.stringify([0, 1, 2, 3, 4, 5, 6, 7].map((k) => `EA${k}(PA${k})0..5V`)));
+    check("input 3, fixed at count 512, is drawn at 2.502 V", await reaches(page, 3, volts(512)));
+    check("input 5, fixed at 1023, is drawn at 5 V", await reaches(page, 5, 5));
+
+    await page.click("#led");
+    await page.waitForFunction(() => document.querySelector("#led").getAttribute("aria-pressed") === "true");
+    check("the LED switch shows the read-back after the click", await page.$eval("#line-0", (e) => e.checked));
+    await new Promise((r) => setTimeout(r, 300));
+    check("the click put the LED command on the line", /host -> board\s+52\s+PB0 high/.test(child.output));
+
+    const downloads = fs.mkdtempSync(path.join(os.tmpdir(), "panel-downloads-"));
+    const cdp = await page.createCDPSession();
+    await cdp.send("Browser.setDownloadBehavior", { behavior: "allow", downloadPath: downloads });
+    await page.click("#record");
+    await page.waitForFunction(() => document.querySelector("#record").textContent.startsWith("Stop"));
+    await new Promise((r) => setTimeout(r, 1500));
+    await page.click("#record");
+    const file = path.join(downloads, "vostrelle-recording.csv");
+    for (let waited = 0; !fs.existsSync(file) && waited < 10000; waited += 100) await new Promise((r) => setTimeout(r, 100));
+    const rows = fs.existsSync(file) ? fs.readFileSync(file, "utf8").trim().split("\n") : [];
+    check("the download's header names the inputs",
+      rows[0] === "seconds," + [0, 1, 2, 3, 4, 5, 6, 7].map((k) => `EA${k}(PA${k})0..5V`).join(","));
+    const body = rows.slice(1).map((row) => row.split(","));
+    check("it holds the rows of the 1.5 s recorded (a scan every 40 ms)", body.length >= 20 && body.length <= 60);
+    check("each row holds the time and eight volts", body.every((fields) => fields.length === 9));
+    // A reply that a busy machine delays past the driver's deadline misreads
+    // a scan now and then, as it would on a real board.
+    const rightRows = body.filter((fields) => Math.abs(Number(fields[4]) - volts(512)) < 1e-5).length;
+    check("input 3's column holds its volts", rightRows >= 0.9 * body.length);
+    fs.rmSync(downloads, { recursive: true });
+    await page.close();
+  } finally {
+    child.kill("SIGTERM");
+  }
+}
+
+async function newUser(browser) {
+  const { child, link } = await startPanel(panelProgram, ["--simulate", "--port", "0"]);
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1280, height: 720 });
+    await page.goto(link);
+    await page.waitForFunction(() => window.vostrellePanel.plot && window.vostrellePanel.plot.data[0].length > 5,
+      { timeout: 20000 });
+    await page.select("#window", "10");
+    await page.click("#line-2");
+    await page.$eval("#pwm", (e) => { e.value = 180; e.dispatchEvent(new Event("input")); });
+    const before = await lastOf(page, 0);
+    await new Promise((r) => setTimeout(r, 6000));
+    check("`vostrelle-panel --simulate` shows moving curves", Math.abs((await lastOf(page, 0)) - before) > 0.05);
+    const status = await page.$eval("#status", (e) => e.textContent);
+    check("the status line names the device and says the board answers", /\/dev\/pts\/\d+ \(simulated board\): the board answers; \d+\.\d scans\/s/.test(status));
+    await page.screenshot({ path: screenshot });
+    await page.close();
+  } finally {
+    child.kill("SIGTERM");
+  }
+}
+
+(async () => {
+  if (!browserPath) {
+    console.log("FAILED: no chromium (apt install chromium, or run scripts/setup.sh)");
+    process.exit(1);
+  }
+  const browser = await puppeteer.launch({ executablePath: browserPath, headless: true,
+    args: ["--no-sandbox", "--disable-gpu", "--no-first-run"] });
+  try {
+    await fixedInputs(browser);
+    await newUser(browser);
+  } catch (error) {
+    failed++;
+    console.log(`FAILED: ${error.stack}`);
+  } finally {
+    await browser.close();
+  }
+  console.log(`${passed} passed, ${failed} failed`);
+  process.exit(failed ? 1 : 0);
+})();

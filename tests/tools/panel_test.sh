@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# vostrelle-panel as an attacker and a careless client see it, over plain
+# HTTP: every request without the cookie, for another Host, or changing
+# something from another Origin is refused; bad values are refused with a
+# reason and never reach the board (the simulator's trace shows what did).
+# Usage: panel_test.sh PANEL SIM [EMULATOR...]
+set -u
+panel=$1 sim=$2
+shift 2
+emulator=("$@")
+scratch=$(mktemp -d)
+source "$(dirname "$0")/helpers.sh"
+
+"${emulator[@]}" "$sim" --trace --run -- "${emulator[@]}" "$panel" --port 0 >"$scratch/out" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+wait_for grep -q "token=" "$scratch/out" || wait_for grep -q "token=" "$scratch/out"
+url=$(grep -o 'http://[^ ]*token=[0-9a-f]*' "$scratch/out")
+base=${url%%/\?*}
+authority=${base#http://}
+port=${authority##*:}
+check "it prints a link to this machine only, with a token" test -n "$url" -a "${authority%:*}" = 127.0.0.1
+
+# ask NAME CURL-ARGS...: the status code in $scratch/NAME.code, the whole answer in $scratch/NAME.
+ask() {
+  local name=$1
+  shift
+  curl -s -D "$scratch/$name" -o "$scratch/$name.body" -w '%{http_code}' --max-time 10 "$@" >"$scratch/$name.code"
+  cat "$scratch/$name.body" >>"$scratch/$name"
+}
+code() { cat "$scratch/$1.code"; }
+jar=$scratch/cookies
+
+ask no-cookie "$base/"
+check "the page without the token's cookie: 403 with what to do" test "$(code no-cookie)" = 403
+check "  saying so" has no-cookie "open the panel with the link that vostrelle-panel printed"
+ask no-cookie-events "$base/events/0"
+check "the live stream without the cookie: 403" test "$(code no-cookie-events)" = 403
+ask wrong-token "$base/?token=0000"
+check "a wrong token: 403" test "$(code wrong-token)" = 403
+ask exchange -c "$jar" "$url"
+check "the printed link: 303 to / with the cookie" test "$(code exchange)" = 303
+check "  the cookie is HttpOnly and SameSite=Strict" has exchange "Set-Cookie: vostrelle-panel-$port=[0-9a-f]*; Path=/; HttpOnly; SameSite=Strict"
+ask reused "$url"
+check "the link a second time, without the cookie: 403 (one time only)" test "$(code reused)" = 403
+ask page -b "$jar" "$base/"
+check "with the cookie: the page" test "$(code page)" = 200
+check "  and headers that keep it out of frames and caches" has page "X-Frame-Options: DENY"
+ask rebound -b "$jar" -H "Host: attacker.example:$port" "$base/"
+check "another name for this address (DNS rebinding), cookie or not: 403" test "$(code rebound)" = 403
+check "  saying why" has rebound "only requests for its own address, not for Host 'attacker.example:$port'"
+ask localhost -H "Host: localhost:$port" "$base/"
+check "localhost names this panel too (then the cookie is asked for)" has localhost "no access: open the panel"
+
+post_from() { # post_from ORIGIN NAME PATH BODY: a POST as a page at ORIGIN sends it
+  local origin=$1 name=$2 path=$3 body=$4
+  ask "$name" -b "$jar" ${origin:+-H "Origin: $origin"} -H "Content-Type: text/plain" --data-binary "$body" "$base$path"
+}
+post() { post_from "$base" "$@"; }
+post_from "" no-origin /led 1
+check "a change without Origin: 403" test "$(code no-origin)" = 403
+post_from http://attacker.example foreign /led 1
+check "a change from another site's page: 403" test "$(code foreign)" = 403
+check "  saying why" has foreign "only from the panel's own page, not from Origin 'http://attacker.example'"
+ask get-change -b "$jar" "$base/led"
+check "a change by GET: 405" test "$(code get-change)" = 405
+ask preflight -b "$jar" -X OPTIONS -H "Origin: http://attacker.example" -H "Access-Control-Request-Method: POST" "$base/led"
+check "a cross-origin preflight is not answered with permission" test "$(code preflight)" = 405
+check "no answer carries cross-origin headers" bash -c "! grep -qi '^Access-Control' '$scratch'/*"
+
+post pwm-high /pwm 256
+check "PWM 256: 400" test "$(code pwm-high)" = 400
+check "  with the range" has pwm-high "a whole number from 0 to 255, not '256'"
+post pwm-text /pwm half
+check "PWM 'half': 400" test "$(code pwm-text)" = 400
+post frequency-high /frequency 65536
+check "frequency 65536: 400" test "$(code frequency-high)" = 400
+post no-line /line/8 1
+check "line 8: 404, the board has lines 0 to 7" has no-line "the board has no line '8': its lines are 0 to 7"
+post line-value /line/2 2
+check "line 2 set to 2: 400" test "$(code line-value)" = 400
+post huge /pwm "$(head -c 100000 /dev/zero | tr '\0' 1)"
+check "a body far beyond one number: refused (4xx)" test "$(code huge)" -ge 400 -a "$(code huge)" -lt 500
+ask no-events -b "$jar" "$base/events/9999"
+check "a history beyond ten minutes: 400" test "$(code no-events)" = 400
+ask no-recording -b "$jar" "$base/recording.csv"
+check "a recording before any: 404" test "$(code no-recording)" = 404
+post stop-idle /record/stop ""
+check "stopping a recording that is not running: 409" test "$(code stop-idle)" = 409
+
+post pwm /pwm 200
+check "PWM 200 from the panel's page: 200 and the outputs" has pwm '"pwm":200'
+post line /line/3 1
+check "line 3 on: 200 and the read-back" has line '"lines":\[0,0,0,1,0,0,0,0\]'
+sleep 0.5
+check "the board got PWM 200 and PB3 high" grep -q "PWM duty 200" "$scratch/out"
+check "  and nothing from the refused requests" test "$(grep -cE 'PWM duty|frequency [0-9]|PB[0-7] (high|low)' "$scratch/out")" = 2
+
+# The address it serves on, and a wildcard refused.
+check "it listens on 127.0.0.1 only" bash -c "ss -Hltn 'sport = :$port' | awk '{print \$4}' | grep -qx '127.0.0.1:$port'"
+start wildcard "$panel" --simulate --listen 0.0.0.0 --port 0
+finish_started
+check "--listen 0.0.0.0 is refused with what to give instead" has wildcard "not 0.0.0.0"
+check "  and exits 1" test "$(status_of wildcard)" -eq 1
+
+kill -TERM $server
+wait $server
+check "SIGTERM ends it with status 0" test $? -eq 0
+summary

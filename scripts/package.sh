@@ -14,14 +14,14 @@ mkdir -p "$out"
 
 build() { # build PRESET: the library and the tools
   cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" --target vostrelle vostrelle-probe vostrelle-sim >/dev/null
+  cmake --build --preset "$1" --target vostrelle vostrelle-probe vostrelle-sim vostrelle-panel >/dev/null
 }
 
 # The man pages come from the tools' own --help, on a build this machine runs.
 build amd64
 man=$(mktemp -d)
 trap 'rm -rf "$man"' EXIT
-for tool in vostrelle-probe vostrelle-sim; do
+for tool in vostrelle-probe vostrelle-sim vostrelle-panel; do
   help2man --no-info --no-discard-stderr --section=1 --name="$(sed -n 's/^[^:]*: \(.*\)\..*$/\1/p;q' \
     <(build/amd64/tools/$tool --help))" "build/amd64/tools/$tool" >"$man/$tool.1"
   gzip -9n "$man/$tool.1"

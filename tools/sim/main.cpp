@@ -1,10 +1,16 @@
 // vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal, for
 // running host applications and the probe on a machine without the board.
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <iomanip>
 #include <iostream>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "command_line.h"
 #include "run_program.h"
@@ -20,12 +26,17 @@ using namespace vostrelle;
 
 struct options {
     std::string link, mode_name = "healthy";
-    std::vector<std::string> inputs, command;
+    std::vector<std::string> inputs, steps, command;
     bool wave = false, trace = false, print_device = false, run = false;
     int late_us = 5500;
     double seconds = 0;
     sim::fault_mode mode = sim::fault_mode::healthy;
     std::vector<std::pair<int, std::uint16_t>> fixed;
+    struct step {
+        double seconds;
+        std::pair<int, std::uint16_t> input;
+    };
+    std::vector<step> timed;
 };
 
 // K=COUNT with K 0..7 and COUNT 0..1023.
@@ -58,6 +69,19 @@ bool complete(options &o)
         }
         o.fixed.push_back(*input);
     }
+    for (const auto &text : o.steps) {
+        const auto at = text.rfind('@');
+        const auto input = parse_input(text.substr(0, at));
+        const std::string when = at == std::string::npos ? "" : text.substr(at + 1);
+        double seconds = -1;
+        const auto [end, error] = std::from_chars(when.data(), when.data() + when.size(), seconds);
+        if (!input || error != std::errc{} || end != when.data() + when.size() || seconds < 0 || seconds > 86400) {
+            std::cerr << "vostrelle-sim: --step takes K=COUNT@SECONDS, SECONDS 0..86400, not '" << text << "'\n";
+            return false;
+        }
+        o.timed.push_back({seconds, *input});
+    }
+    std::sort(o.timed.begin(), o.timed.end(), [](const auto &a, const auto &b) { return a.seconds < b.seconds; });
     if (o.run != !o.command.empty()) {
         std::cerr << "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n";
         return false;
@@ -76,6 +100,29 @@ void set_up(sim::simulated_board &board, const options &o, std::unique_ptr<sim::
         trace = std::make_unique<sim::tracer>();
         board.on_exchange([t = trace.get()](const sim::exchange &e) { t->take(e); });
     }
+}
+
+// Sets the inputs of --step at their times and says when, on the wall clock
+// (milliseconds since 1970), so that a program's reaction can be timed.
+std::jthread step_inputs(sim::simulated_board &board, const options &o)
+{
+    return std::jthread([&board, &o](const std::stop_token &stop) {
+        std::mutex mutex;
+        std::condition_variable_any never;
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto &step : o.timed) {
+            std::unique_lock lock(mutex);
+            const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                         std::chrono::duration<double>(step.seconds));
+            if (never.wait_until(lock, stop, due, [] { return false; }), stop.stop_requested())
+                return;
+            board.set_input(step.input.first, step.input.second);
+            const auto wall = std::chrono::system_clock::now().time_since_epoch();
+            std::cerr << std::fixed << std::setprecision(3) << "vostrelle-sim: input " << step.input.first << " set to " << step.input.second << " at "
+                      << std::chrono::duration<double, std::milli>(wall).count() << " ms"
+                      << std::endl;
+        }
+    });
 }
 
 // Serves until a stop signal or the end of --seconds; the exit status.
@@ -101,6 +148,7 @@ int simulate(const options &o)
         std::cout << board.device_path() << std::endl;
     std::cerr << "vostrelle-sim: " << sim::name_of(o.mode) << " board on " << board.device_path()
               << (o.link.empty() ? "" : ", linked from " + o.link) << std::endl;
+    const std::jthread stepper = step_inputs(board, o);
     return o.run ? sim::run_program(o.command, board.device_path()) : serve(o);
 }
 
@@ -121,6 +169,8 @@ int main(int argc, char **argv)
                                  "exit with its status");
     app.add_option("command", o.command, "With --run: the program and its arguments, after --");
     app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)");
+    app.add_option("--step", o.steps, "Set an input at a time: K=COUNT@SECONDS after the start, saying when on the "
+                                      "wall clock, to time a program's reaction (repeatable)");
     app.add_flag("--wave", o.wave, "Inputs follow slow sine waves");
     app.add_option("--mode", o.mode_name, sim::fault_mode_list());
     app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")->check(CLI::Range(0, 10000000));

@@ -94,26 +94,25 @@ std::string header_value(const request &req, http::field field)
     return found == req.end() ? std::string{} : std::string(found->value());
 }
 
-// Every stream's wait, ended together when there is something new to send.
-// Used on the server's thread only.
+// Every stream's wait, ended together when there is something new to send:
+// moving the one timer they all wait on cancels every wait. Used on the
+// server's thread only.
 class stream_wakes {
 public:
-    net::awaitable<void> wait(std::chrono::steady_clock::duration limit)
+    explicit stream_wakes(net::io_context &io) : timer_(io) {}
+
+    // Until wake_all(), or `status_every` at the most.
+    net::awaitable<void> wait()
     {
-        net::steady_timer timer(co_await net::this_coro::executor, limit);
-        waiting_.insert(&timer);
-        boost::system::error_code ended; // cancelled, or the limit
-        co_await timer.async_wait(net::redirect_error(net::use_awaitable, ended));
-        waiting_.erase(&timer);
+        if (timer_.expiry() <= net::steady_timer::clock_type::now())
+            timer_.expires_after(status_every);
+        boost::system::error_code ended; // cancelled, or the time ran out
+        co_await timer_.async_wait(net::redirect_error(net::use_awaitable, ended));
     }
-    void wake_all()
-    {
-        for (auto *timer : waiting_)
-            timer->cancel();
-    }
+    void wake_all() { timer_.expires_after(status_every); }
 
 private:
-    std::set<net::steady_timer *> waiting_;
+    net::steady_timer timer_;
 };
 
 } // namespace
@@ -124,7 +123,7 @@ struct server::impl {
     net::io_context io{1};
     tcp::acceptor acceptor{io};
     std::optional<access_guard> guard;
-    stream_wakes wakes;
+    stream_wakes wakes{io};
     int connections = 0;
     int pages = 0; // open streams
     std::thread thread;
@@ -413,7 +412,7 @@ net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const reque
                                       net::redirect_error(net::use_awaitable, error));
             events.clear();
         }
-        co_await wakes.wait(status_every);
+        co_await wakes.wait();
         if (const auto scans = board.scans_from(next); !scans.empty())
             events += event("scans", scans_json(scans));
         if (const auto now_changes = board.output_changes(); now_changes != changes) {

@@ -18,7 +18,8 @@ const panel = {
   plot: null,
   stream: null,
   recording: false,
-  drawn: 0, // curve redraws, for the benchmark
+  received: 0, // scan events, for the benchmark
+  drawn: 0, // curve redraws, likewise
   drawPending: false,
 };
 window.vostrellePanel = panel;
@@ -141,7 +142,7 @@ function connect() {
     showOutputs(hello.outputs);
     showStatus(hello.status);
   });
-  panel.stream.addEventListener("scans", (e) => append(JSON.parse(e.data)));
+  panel.stream.addEventListener("scans", (e) => { panel.received++; append(JSON.parse(e.data)); });
   panel.stream.addEventListener("outputs", (e) => showOutputs(JSON.parse(e.data)));
   panel.stream.addEventListener("status", (e) => showStatus(JSON.parse(e.data)));
   panel.stream.onerror = () => {

@@ -107,7 +107,7 @@ async function newUser(browser) {
     await page.click("#line-2");
     await page.$eval("#pwm", (e) => { e.value = 180; e.dispatchEvent(new Event("input")); });
     const before = await lastOf(page, 0);
-    await new Promise((r) => setTimeout(r, 6000));
+    await new Promise((r) => setTimeout(r, 10500)); // a full window for the screenshot
     check("`vostrelle-panel --simulate` shows moving curves", Math.abs((await lastOf(page, 0)) - before) > 0.05);
     const status = await page.$eval("#status", (e) => e.textContent);
     check("the status line names the device and says the board answers", /\/dev\/pts\/\d+ \(simulated board\): the board answers; \d+\.\d scans\/s/.test(status));

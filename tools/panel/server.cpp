@@ -73,6 +73,12 @@ std::string_view query_of(const request &req)
     return mark == std::string_view::npos ? std::string_view{} : req.target().substr(mark + 1);
 }
 
+// The printed link, opened: its token to exchange for the cookie.
+bool is_exchange(const request &req)
+{
+    return req.method() == http::verb::get && path_of(req) == "/" && query_of(req).starts_with("token=");
+}
+
 // The value of cookie `name`: the Cookie header is a list of name=value
 // pairs separated by semicolons, which Beast's parameter list reads once a
 // leading semicolon is put in front.
@@ -267,9 +273,8 @@ std::optional<response> server::impl::refusal(const request &req) const
     if (!guard->names_this_panel(host))
         return refuse(req, http::status::forbidden,
                       "this panel answers only requests for its own address, not for Host '" + host + "'");
-    const std::string_view query = query_of(req);
-    if (path_of(req) == "/" && query.starts_with("token="))
-        return std::nullopt; // the exchange, answered by answer()
+    if (is_exchange(req))
+        return std::nullopt; // answered by answer()
     if (!guard->holds_cookie(cookie_value(req, guard->cookie_name())))
         return refuse(req, http::status::forbidden,
                       "no access: open the panel with the link that vostrelle-panel printed (it carries a token)");
@@ -283,7 +288,7 @@ std::optional<response> server::impl::refusal(const request &req) const
 response server::impl::answer(const request &req)
 {
     const std::string_view path = path_of(req);
-    if (path == "/" && query_of(req).starts_with("token=")) {
+    if (is_exchange(req)) {
         const bool let_in = guard->holds_cookie(cookie_value(req, guard->cookie_name())) ||
                             guard->exchange(query_of(req).substr(6));
         if (!let_in)

@@ -53,7 +53,17 @@ start consumer-run "$root/usr/bin/vostrelle-sim" --input 0=321 --run -- env \
 start python-first-line "$root/usr/bin/vostrelle-sim" --input 0=654 --run -- env \
   PYTHONPATH="$root/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$root/usr/lib/x86_64-linux-gnu" \
   /usr/bin/python3 -c "import vostrelle; print(vostrelle.Board().inputs[0].volts())"
+# The installed panel, as a new user starts it: a link, and the page behind it.
+panel_page() {
+  timeout 20 "$root/usr/bin/vostrelle-panel" --simulate --port 0 >"$scratch/panel-out" 2>&1 &
+  wait_for grep -q token= "$scratch/panel-out" || wait_for grep -q token= "$scratch/panel-out"
+  curl -s -L -c "$scratch/panel-cookie" -b "$scratch/panel-cookie" \
+    "$(grep -o 'http://[^ ]*token=[0-9a-f]*' "$scratch/panel-out")"
+  kill %1
+}
+start panel panel_page
 finish_started
+check "the installed panel prints its link and serves the page" has panel "<title>Vostrelle panel</title>"
 check "the installed probe starts" has version "^vostrelle-probe 1\."
 check "and loads the installed library" has info "library: $root/usr/bin/../lib/x86_64-linux-gnu/libvostrelle.so.1"
 check "and reads the simulated board" test "$(count_of read '^ +[0-7]  EA[0-7]')" -eq 8

@@ -73,6 +73,13 @@ std::string_view query_of(const request &req)
     return mark == std::string_view::npos ? std::string_view{} : req.target().substr(mark + 1);
 }
 
+response read_only(const request &req)
+{
+    response res = refuse(req, http::status::method_not_allowed, std::string(path_of(req)) + " takes GET only");
+    res.set(http::field::allow, "GET");
+    return res;
+}
+
 // The printed link, opened: its token to exchange for the cookie.
 bool is_exchange(const request &req)
 {
@@ -239,7 +246,9 @@ net::awaitable<void> server::impl::serve(tcp::socket socket)
             break;
         response res;
         if (error) {
-            res = refuse(request{}, http::status::bad_request, "malformed request: " + error.message());
+            res = error == http::error::body_limit
+                      ? refuse(request{}, http::status::payload_too_large, "a change carries one number, not more")
+                      : refuse(request{}, http::status::bad_request, "malformed request: " + error.message());
             res.keep_alive(false);
         } else {
             const request &req = parser.get();
@@ -302,18 +311,19 @@ response server::impl::answer(const request &req)
     }
     for (const page_file &file : page_files)
         if (path == file.url)
-            return req.method() == http::verb::get
-                       ? serve_file(req, file)
-                       : refuse(req, http::status::method_not_allowed, "this page is only read (GET)");
+            return req.method() == http::verb::get ? serve_file(req, file) : read_only(req);
     for (const route &r : routes) {
         const bool takes_argument = r.path.ends_with('/');
         const bool matches = takes_argument ? path.starts_with(r.path) && path.size() > r.path.size()
                                             : path == r.path;
         if (!matches)
             continue;
-        if (req.method() != r.method)
-            return refuse(req, http::status::method_not_allowed,
-                          std::string(path) + " takes " + std::string(http::to_string(r.method)) + " only");
+        if (req.method() != r.method) {
+            response res = refuse(req, http::status::method_not_allowed,
+                                  std::string(path) + " takes " + std::string(http::to_string(r.method)) + " only");
+            res.set(http::field::allow, http::to_string(r.method));
+            return res;
+        }
         return (this->*r.handle)(req, takes_argument ? path.substr(r.path.size()) : std::string_view{});
     }
     return refuse(req, http::status::not_found, "the panel has no " + std::string(path));

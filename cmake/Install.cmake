@@ -7,7 +7,10 @@ include(CMakePackageConfigHelpers)
 install(TARGETS vostrelle EXPORT vostrelleTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
         PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-install(TARGETS vostrelle-probe vostrelle-sim vostrelle-panel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(TARGETS vostrelle-probe vostrelle-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+if(VOSTRELLE_PANEL)
+  install(TARGETS vostrelle-panel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
 
 set(VOSTRELLE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vostrelle)
 install(EXPORT vostrelleTargets NAMESPACE vostrelle:: DESTINATION ${VOSTRELLE_CMAKE_DIR} COMPONENT development)

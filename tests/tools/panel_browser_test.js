@@ -63,11 +63,32 @@ async function fixedInputs(browser) {
     check("input 3, fixed at count 512, is drawn at 2.502 V", await reaches(page, 3, volts(512)));
     check("input 5, fixed at 1023, is drawn at 5 V", await reaches(page, 5, 5));
 
+    const other = await browser.newPage();
+    await other.goto(link.replace(/\?token=.*/, ""));
+    await other.waitForFunction(() => document.querySelectorAll("#lines input").length === 8);
+    await page.bringToFront(); // a page behind another draws nothing
     await page.click("#led");
     await page.waitForFunction(() => document.querySelector("#led").getAttribute("aria-pressed") === "true");
     check("the LED switch shows the read-back after the click", await page.$eval("#line-0", (e) => e.checked));
+    check("and so does another page open on the panel", await other.waitForFunction(
+      () => document.querySelector("#led").getAttribute("aria-pressed") === "true", { timeout: 5000, polling: 100 })
+      .then(() => true, () => false));
+    await other.close();
+    await page.$eval("#pwm", (e) => { e.value = 77; e.dispatchEvent(new Event("input")); });
+    await page.$eval("#frequency", (e) => { e.value = 1000; e.dispatchEvent(new Event("change")); });
     await new Promise((r) => setTimeout(r, 300));
     check("the click put the LED command on the line", /host -> board\s+52\s+PB0 high/.test(child.output));
+    check("the PWM slider and the frequency field reach the line",
+      /PWM duty 77\n/.test(child.output) && /frequency 1000\n/.test(child.output));
+
+    await page.click("#channels label:nth-of-type(4) input");
+    check("switching input 3 off hides its curve", await page.evaluate(() => !window.vostrellePanel.plot.series[4].show));
+    await page.click("#pause");
+    const held = await page.evaluate(() => [window.vostrellePanel.drawn, window.vostrellePanel.received]);
+    await new Promise((r) => setTimeout(r, 500));
+    const later = await page.evaluate(() => [window.vostrellePanel.drawn, window.vostrellePanel.received]);
+    check("Pause holds the curves while the scans go on", later[0] === held[0] && later[1] > held[1]);
+    await page.click("#pause");
 
     const downloads = fs.mkdtempSync(path.join(os.tmpdir(), "panel-downloads-"));
     const cdp = await page.createCDPSession();

@@ -96,6 +96,20 @@ sleep 0.5
 check "the board got PWM 200 and PB3 high" grep -q "PWM duty 200" "$scratch/out"
 check "  and nothing from the refused requests" test "$(grep -cE 'PWM duty|frequency [0-9]|PB[0-7] (high|low)' "$scratch/out")" = 2
 
+# The status the page shows: whether the board answers, the doctor's way.
+last_status() { # last_status COOKIE-JAR BASE: the latest status event of 3 s of the stream
+  timeout 3 curl -s -N -b "$1" "$2/events/0" | sed -n 's/^data: \(.*"answer".*\)$/\1/p' | tail -1 | grep -o '"answer":"[a-z-]*"'
+}
+check "the status says the board answers" test "$(last_status "$jar" "$base")" = '"answer":"whole"'
+"${emulator[@]}" "$panel" --simulate=silent --port 0 >"$scratch/silent-panel" 2>&1 &
+silent=$!
+wait_for grep -q token= "$scratch/silent-panel" || wait_for grep -q token= "$scratch/silent-panel"
+silent_url=$(grep -o 'http://[^ ]*token=[0-9a-f]*' "$scratch/silent-panel")
+curl -s -c "$scratch/silent-jar" "$silent_url" >/dev/null
+check "and that a silent one does not" test "$(last_status "$scratch/silent-jar" "${silent_url%%/\?*}")" = '"answer":"none"'
+kill -TERM $silent
+wait $silent
+
 # The address it serves on, and a wildcard refused.
 check "it listens on 127.0.0.1 only" bash -c "ss -Hltn 'sport = :$port' | awk '{print \$4}' | grep -qx '127.0.0.1:$port'"
 start wildcard "$panel" --simulate --listen 0.0.0.0 --port 0

@@ -37,6 +37,14 @@ function startPanel(command, args) {
   });
 }
 
+// Ends a program and waits for it, so that nothing of it runs on into the next test.
+function stop(child) {
+  if (child.exitCode !== null || child.signalCode !== null) return Promise.resolve();
+  const ended = new Promise((resolve) => child.once("exit", resolve));
+  child.kill("SIGTERM");
+  return ended;
+}
+
 const volts = (count) => (count * 5) / 1023;
 const lastOf = (page, input) => page.evaluate((k) => {
   const column = window.vostrellePanel.plot.data[k + 1];
@@ -112,7 +120,7 @@ async function fixedInputs(browser) {
     fs.rmSync(downloads, { recursive: true });
     await page.close();
   } finally {
-    child.kill("SIGTERM");
+    await stop(child);
   }
 }
 
@@ -135,7 +143,7 @@ async function newUser(browser) {
     await page.screenshot({ path: screenshot });
     await page.close();
   } finally {
-    child.kill("SIGTERM");
+    await stop(child);
   }
 }
 

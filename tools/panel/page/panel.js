@@ -95,6 +95,7 @@ function scheduleDraw() {
   panel.drawPending = true;
   requestAnimationFrame(() => {
     panel.drawPending = false;
+    if (panel.paused) return; // paused after this frame was asked for
     const newest = panel.times.length ? panel.times[panel.times.length - 1] : 0;
     panel.plot.batch(() => {
       panel.plot.setData([panel.times, ...panel.columns], false);

@@ -140,26 +140,18 @@ output_state acquisition::outputs() const
     return outputs_;
 }
 
-output_state acquisition::set_pwm(int duty)
-{
-    {
-        std::lock_guard lock(board_mutex_);
-        session_.api.sa(0, duty);
-    }
-    std::lock_guard lock(data_mutex_);
-    outputs_.pwm = duty;
-    ++output_changes_;
-    return outputs_;
-}
+output_state acquisition::set_pwm(int duty) { return set_analog(0, duty, &output_state::pwm); }
 
-output_state acquisition::set_frequency(int value)
+output_state acquisition::set_frequency(int value) { return set_analog(1, value, &output_state::frequency); }
+
+output_state acquisition::set_analog(int channel, int value, int output_state::*kept)
 {
     {
         std::lock_guard lock(board_mutex_);
-        session_.api.sa(1, value);
+        session_.api.sa(channel, value);
     }
     std::lock_guard lock(data_mutex_);
-    outputs_.frequency = value;
+    outputs_.*kept = value;
     ++output_changes_;
     return outputs_;
 }

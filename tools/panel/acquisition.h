@@ -95,6 +95,8 @@ public:
 private:
     void run();
     void keep(const scan &taken);
+    // sa(channel, value), kept as the read-back the board does not give.
+    output_state set_analog(int channel, int value, int output_state::*kept);
     double scan_rate_locked() const;
     std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 

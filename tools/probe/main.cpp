@@ -125,14 +125,8 @@ int main(int argc, char **argv)
     if (const auto status = tools::parse_command_line(c.app, argc, argv))
         return *status;
     std::optional<sim::fault_mode> mode;
-    if (c.simulate->count() > 0) {
-        mode = sim::parse_fault_mode(c.simulate_mode.empty() ? "healthy" : c.simulate_mode);
-        if (!mode) {
-            std::cerr << "vostrelle-probe: unknown simulation mode '" << c.simulate_mode << "' (use "
-                      << sim::fault_mode_list() << ")\n";
-            return tools::usage_error;
-        }
-    }
+    if (c.simulate->count() > 0 && !(mode = probe::simulation_mode(c.simulate_mode)))
+        return tools::usage_error;
     try {
         return run(c, mode);
     } catch (const std::exception &error) {

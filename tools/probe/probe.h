@@ -65,6 +65,10 @@ struct set_request {
 // build's own library for a probe in its build tree, else the installed one.
 std::vector<std::string> default_library_paths();
 
+// --simulate[=MODE]: the mode written (healthy when none is); nothing, with
+// the reason printed, for an unknown one.
+std::optional<sim::fault_mode> simulation_mode(const std::string &written);
+
 // A simulated board with moving inputs, for --simulate.
 std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode);
 

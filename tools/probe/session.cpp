@@ -27,6 +27,15 @@ std::vector<std::string> default_library_paths()
             VOSTRELLE_LIBRARY_SONAME};
 }
 
+std::optional<sim::fault_mode> simulation_mode(const std::string &written)
+{
+    const auto mode = sim::parse_fault_mode(written.empty() ? "healthy" : written);
+    if (!mode)
+        std::cerr << program_invocation_short_name << ": unknown simulation mode '" << written << "' (use "
+                  << sim::fault_mode_list() << ")\n";
+    return mode;
+}
+
 std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode)
 {
     auto board = std::make_unique<sim::simulated_board>(mode);

@@ -80,7 +80,8 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
 
 // Whether the board answers a conversion of PA0 with both bytes: a reply
 // byte that does not come keeps what `sa` on a channel without an output left
-// there, so two different sentinels show which bytes came.
+// there, so two different sentinels show which bytes came. A check that
+// finds no whole answer is made again, three times at most.
 enum class answer { whole, one_byte, none };
 struct answer_check {
     answer result = answer::none;

@@ -47,10 +47,10 @@ cc "$source/tests/tools/consumer/consumer.c" -o "$scratch/consumer" \
   $(PKG_CONFIG_PATH="$root/usr/lib/x86_64-linux-gnu/pkgconfig" pkg-config --cflags --libs vostrelle) \
   >"$scratch/cc.log" 2>&1
 check "a consumer builds against the installed -dev package" test $? -eq 0
-start consumer-run "$root/usr/bin/vostrelle-sim" --input 0=321 --run -- env \
+start_reading consumer-run "ea(0) 321" "$root/usr/bin/vostrelle-sim" --input 0=321 --run -- env \
   LD_LIBRARY_PATH="$root/usr/lib/x86_64-linux-gnu" "$scratch/consumer"
 # A student's first line, with the library found by its name alone.
-start python-first-line "$root/usr/bin/vostrelle-sim" --input 0=654 --run -- env \
+start_reading python-first-line "^3\.19648" "$root/usr/bin/vostrelle-sim" --input 0=654 --run -- env \
   PYTHONPATH="$root/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$root/usr/lib/x86_64-linux-gnu" \
   /usr/bin/python3 -c "import vostrelle; print(vostrelle.Board().inputs[0].volts())"
 # The installed panel, as a new user starts it: a link, and the page behind it.

@@ -77,8 +77,9 @@ fi
 finish_started
 
 # The simulator ends with the program it runs and passes on its status.
-start run-read "$sim" --input 0=321 --run -- "${emulator[@]}" "$probe" read
-$as_root && start run-as-user as $outsider "$sim" --input 0=654 --run -- "${emulator[@]}" "$probe" read
+start_reading run-read "0  EA0(PA0)0..1023     321" "$sim" --input 0=321 --run -- "${emulator[@]}" "$probe" read
+$as_root && start_reading run-as-user "0  EA0(PA0)0..1023     654" \
+  as $outsider "$sim" --input 0=654 --run -- "${emulator[@]}" "$probe" read
 
 # A set-user-ID host never takes the device from its caller. Without an
 # emulator only: under one, the emulator is what would be set-user-ID.
@@ -127,7 +128,7 @@ if $as_root && [ ! -e /dev/ttyACM0 ] && [ ! -e /dev/ttyACM1 ]; then
   "${emulator[@]}" "$sim" --link /dev/ttyACM1 --input 0=111 >/dev/null 2>&1 &
   wait_for test -L /dev/ttyACM1
   start doctor-acm1 "$probe" doctor
-  VOSTRELLE_DEVICE=/dev/ttyACM1 start read-acm1 "$probe" read
+  VOSTRELLE_DEVICE=/dev/ttyACM1 start_reading read-acm1 "0  EA0(PA0)0..1023     111" "$probe" read
   finish_started
   check "doctor points at the board's real port" has doctor-acm1 \
     "FAIL  /dev/ttyACM0 does not exist, but /dev/ttyACM1 does: .*VOSTRELLE_DEVICE=/dev/ttyACM1"

@@ -8,12 +8,7 @@ shift 3
 emulator=("$@")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-passed=0 failed=0
-check() {
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$source/tests/tools/helpers.sh"
 
 stage=$scratch/stage
 cmake --install "$build" --prefix "$stage" >"$scratch/install.log" 2>&1
@@ -39,11 +34,10 @@ cmake -S "$source/tests/tools/consumer" -B "$scratch/consumer-build" -DCMAKE_PRE
 check "a consumer builds with find_package" test $? -eq 0
 
 for consumer in "$scratch/consumer-pc" "$scratch/consumer-build/consumer"; do
-  "${emulator[@]}" "$stage/bin/vostrelle-sim" --input 0=321 --run -- \
-    env LD_LIBRARY_PATH="$libdir" "${emulator[@]}" "$consumer" >"$scratch/run.log" 2>&1
-  check "$(basename "$consumer") runs" grep -q "title Vostrelle" "$scratch/run.log"
-  check "$(basename "$consumer") reads the simulated board" grep -q "ea(0) 321" "$scratch/run.log"
+  start_reading run "ea(0) 321" "$stage/bin/vostrelle-sim" --input 0=321 --run -- \
+    env LD_LIBRARY_PATH="$libdir" "${emulator[@]}" "$consumer"
+  finish_started
+  check "$(basename "$consumer") runs" has run "title Vostrelle"
+  check "$(basename "$consumer") reads the simulated board" has run "ea(0) 321"
 done
-
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

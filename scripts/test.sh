@@ -39,6 +39,15 @@ timed lint scripts/lint.sh build/amd64
 echo "=== time and tests per preset"
 printf '%s\n' "${timings[@]}"
 echo "whole run: $SECONDS s"
+# Each failure once more, where the end of a long log shows it: ctest's list,
+# GoogleTest's failed cases and where they failed, the scripts' checks.
+if ((status)); then
+  echo "=== what failed"
+  for name in $(ls -tr "$log"); do
+    grep -E -A4 '^[[:space:]]+[0-9]+ - |^\[  FAILED  \] [^ ]+ \(|^FAILED: |: Failure$' "$log/$name" |
+      grep -v '^--$' | head -40 | sed "s/^/$name: /" || true
+  done
+fi
 # ctest's own summaries and the scripts' closing lines, added up.
 read -r passed failed < <(awk '
   /tests passed, [0-9]+ tests failed out of/ { total += $NF; failed += $4 }

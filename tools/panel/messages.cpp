@@ -54,15 +54,15 @@ std::string scans_json(const std::vector<scan> &scans)
     return json + "]}";
 }
 
-std::string hello_json(const acquisition &board, const std::string &status, const std::vector<scan> &history)
+std::string hello_json(const board_names &names, const output_state &outputs, const std::string &status,
+                       const std::vector<scan> &history)
 {
-    const board_names &names = board.names();
     const auto quoted = [](const std::string &text) { return tools::json_string(text); };
     return "{\"title\":" + tools::json_string(names.title) + ",\"inputs\":" + json_array(names.inputs, quoted) +
            ",\"lines\":" + json_array(names.lines, quoted) +
            ",\"interval\":" + number("%.3f", std::chrono::duration<double>(acquisition::interval).count()) +
            ",\"limits\":{\"pwm\":" + std::to_string(pwm_highest) + ",\"frequency\":" +
-           std::to_string(frequency_highest) + "},\"outputs\":" + outputs_json(board.outputs()) +
+           std::to_string(frequency_highest) + "},\"outputs\":" + outputs_json(outputs) +
            ",\"status\":" + status + ",\"scans\":" + scans_json(history) + "}";
 }
 

@@ -19,7 +19,8 @@ std::string status_json(const board_status &status, const panel_facts &facts, in
 // Column by column: {"t":[...],"v":[[input 0...],...]}.
 std::string scans_json(const std::vector<scan> &scans);
 // The first event of a stream: names, limits, outputs, status and the history asked for.
-std::string hello_json(const acquisition &board, const std::string &status, const std::vector<scan> &history);
+std::string hello_json(const board_names &names, const output_state &outputs, const std::string &status,
+                       const std::vector<scan> &history);
 
 // One server-sent event.
 std::string event(const char *name, const std::string &json);

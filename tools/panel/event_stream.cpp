@@ -1,0 +1,86 @@
+// The live stream a page follows: server-sent events over one chunked answer.
+#include "server_parts.h"
+
+#include <cstdio>
+
+namespace vostrelle::panel {
+
+namespace {
+
+struct counted {
+    int &count;
+    explicit counted(int &c) : count(c) { ++count; }
+    ~counted() { --count; }
+    counted(const counted &) = delete;
+    counted &operator=(const counted &) = delete;
+};
+
+// One chunk of the answer's chunked body: its size in hex, the text, CRLFs.
+std::string chunk(const std::string &text)
+{
+    char size[20];
+    (void)std::snprintf(size, sizeof size, "%zx\r\n", text.size()); // 16 hex digits at most
+    return size + text + "\r\n";
+}
+
+net::awaitable<boost::system::error_code> send_head(beast::tcp_stream &stream, const request &req)
+{
+    http::response<http::empty_body> head{http::status::ok, req.version()};
+    harden(head);
+    head.set(http::field::content_type, "text/event-stream");
+    head.chunked(true);
+    http::response_serializer<http::empty_body> serializer{head};
+    boost::system::error_code error;
+    stream.expires_after(write_time_limit);
+    co_await http::async_write_header(stream, serializer, net::redirect_error(net::use_awaitable, error));
+    co_return error;
+}
+
+} // namespace
+
+net::awaitable<void> stream_wakes::wait()
+{
+    if (timer_.expiry() <= net::steady_timer::clock_type::now())
+        timer_.expires_after(status_every);
+    boost::system::error_code ended; // cancelled, or the time ran out
+    co_await timer_.async_wait(net::redirect_error(net::use_awaitable, ended));
+}
+
+// First the names, outputs, status and the history asked for, then every new
+// scan, each output change and the status once a second.
+net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const request &req, int history_s)
+{
+    const counted open(pages);
+    boost::system::error_code error = co_await send_head(stream, req);
+    stream_cursor cursor{board.first_within(history_s), board.output_changes(), std::chrono::steady_clock::now()};
+    std::string events =
+        event("hello", hello_json(board.names(), board.outputs(), status(), board.scans_from(cursor.next_scan)));
+    while (!error) {
+        if (!events.empty()) {
+            const std::string sent = chunk(events);
+            stream.expires_after(write_time_limit);
+            co_await net::async_write(stream, net::buffer(sent), net::redirect_error(net::use_awaitable, error));
+            events.clear();
+        }
+        co_await wakes.wait();
+        events += news(cursor);
+    }
+}
+
+std::string server::impl::news(stream_cursor &cursor) const
+{
+    std::string events;
+    if (const auto scans = board.scans_from(cursor.next_scan); !scans.empty())
+        events += event("scans", scans_json(scans));
+    if (const auto changes = board.output_changes(); changes != cursor.output_changes) {
+        cursor.output_changes = changes;
+        events += event("outputs", outputs_json(board.outputs()));
+    }
+    if (const auto now = std::chrono::steady_clock::now(); now - cursor.status_sent >= status_every) {
+        cursor.status_sent = now;
+        events += event("status", status());
+    }
+    return events;
+}
+
+} // namespace vostrelle::panel

@@ -1,0 +1,64 @@
+// What the panel decides about a request from its text alone: who may ask,
+// what a change asks for, and the reason for every refusal. No HTTP library
+// here: the server hands over the parts of the request these rules read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "access.h"
+
+namespace vostrelle::panel {
+
+// The parts of a request that the rules read; a header that is absent is empty.
+struct request_facts {
+    std::string_view method; // "GET", "POST", ...
+    std::string_view target; // path and query
+    std::string_view host;
+    std::string_view origin;
+    std::string_view cookies; // the Cookie header
+};
+
+// An HTTP status and the reason given in the answer's body.
+struct refusal {
+    int status = 0;
+    std::string reason;
+
+    bool operator==(const refusal &) const = default;
+};
+
+std::string_view path_of(std::string_view target);
+std::string_view query_of(std::string_view target);
+
+// The value of cookie `name` in a Cookie header: `name=value` pairs separated
+// by semicolons, a value a token or a quoted string. A malformed pair ends the
+// list.
+std::string cookie_value(std::string_view header, std::string_view name);
+
+// The printed link, opened: its token to exchange for the cookie.
+bool is_exchange(const request_facts &request);
+
+// Host, cookie and Origin, in that order; nothing when the request may go on.
+std::optional<refusal> access_refusal(const access_guard &guard, const request_facts &request);
+
+// For the printed link: lets in a browser that holds the cookie already, or
+// spends the token; the refusal otherwise.
+std::optional<refusal> exchange_refusal(access_guard &guard, const request_facts &request);
+
+// The live stream, /events/SECONDS: the seconds of history to send first.
+bool is_events(const request_facts &request);
+std::variant<int, refusal> events_history(std::string_view path);
+
+// The bodies of changes, read as the board takes them.
+std::variant<int, refusal> pwm_duty(std::string_view body);
+std::variant<int, refusal> frequency_value(std::string_view body);
+struct line_change {
+    int line = 0;
+    bool on = false;
+};
+// `line` is the path's last segment, /line/3.
+std::variant<line_change, refusal> switch_line(std::string_view line, std::string_view body);
+
+} // namespace vostrelle::panel

@@ -1,0 +1,104 @@
+// The server's insides, shared by its two halves: server.cpp answers requests,
+// event_stream.cpp keeps the live streams.
+#pragma once
+
+#include <utility> // before Asio: Boost 1.74's awaitable.hpp uses std::exchange without including it
+
+#include <boost/asio.hpp>
+#include <boost/beast.hpp>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "access.h"
+#include "page_files.h"
+#include "request_rules.h"
+#include "server.h"
+
+namespace vostrelle::panel {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+using request = http::request<http::string_body>;
+using response = http::response<http::string_body>;
+
+inline constexpr auto write_time_limit = std::chrono::seconds(10); // for a page to take what it was sent
+inline constexpr auto status_every = std::chrono::seconds(1);
+
+// The headers every answer carries (see server.cpp).
+void harden(http::fields &fields);
+response refuse(const request &req, const refusal &refused);
+
+// Every stream's wait, ended together when there is something new to send:
+// moving the one timer they all wait on cancels every wait. Used on the
+// server's thread only.
+class stream_wakes {
+public:
+    explicit stream_wakes(net::io_context &io) : timer_(io) {}
+
+    // Until wake_all(), or `status_every` at the most.
+    net::awaitable<void> wait();
+    void wake_all() { timer_.expires_after(status_every); }
+
+private:
+    net::steady_timer timer_;
+};
+
+// Where a live stream has got to.
+struct stream_cursor {
+    std::uint64_t next_scan = 0;
+    std::uint64_t output_changes = 0;
+    std::chrono::steady_clock::time_point status_sent;
+};
+
+struct server::impl {
+    acquisition &board;
+    panel_facts facts;
+    net::io_context io{1};
+    tcp::acceptor acceptor{io};
+    std::optional<access_guard> guard;
+    stream_wakes wakes{io};
+    int connections = 0;
+    int pages = 0; // open streams
+    std::thread thread;
+
+    struct route {
+        http::verb method;
+        std::string_view path; // ending in '/': one more segment follows, the handler's argument
+        response (impl::*handle)(const request &, std::string_view argument);
+    };
+    static const route routes[];
+
+    impl(acquisition &b, panel_facts f) : board(b), facts(std::move(f)) {}
+
+    std::optional<std::string> listen(const std::string &address, std::uint16_t port);
+    net::awaitable<void> accept_all();
+    net::awaitable<void> serve(tcp::socket socket);
+    std::optional<int> stream_asked(const request &req) const;
+    response respond(const request &req);
+    response answer(const request &req);
+    response exchange(const request &req);
+
+    net::awaitable<void> stream(beast::tcp_stream &stream, const request &req, int history_s);
+    std::string news(stream_cursor &cursor) const;
+
+    response serve_file(const request &req, const page_file &file);
+    response set_pwm(const request &req, std::string_view);
+    response set_frequency(const request &req, std::string_view);
+    response set_led(const request &req, std::string_view);
+    response set_line(const request &req, std::string_view line);
+    response start_recording(const request &req, std::string_view);
+    response stop_recording(const request &req, std::string_view);
+    response recording(const request &req, std::string_view);
+    template <typename Asked, typename Make>
+    response change(const request &req, const std::variant<Asked, refusal> &asked, Make make);
+    response changed(const request &req, const output_state &outputs);
+    std::string status() const { return status_json(board.status(), facts, pages); }
+};
+
+} // namespace vostrelle::panel

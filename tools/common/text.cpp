@@ -5,6 +5,13 @@
 
 namespace vostrelle::tools {
 
+std::string formatted(const char *pattern, double value)
+{
+    char text[64];
+    (void)std::snprintf(text, sizeof text, pattern, value); // 64 bytes hold any number these tools write
+    return text;
+}
+
 std::optional<int> parse_int(std::string_view text, int low, int high)
 {
     int base = 10;

@@ -10,6 +10,9 @@ namespace vostrelle::tools {
 // A whole decimal (or 0x hexadecimal) integer within [low, high], else nothing.
 std::optional<int> parse_int(std::string_view text, int low, int high);
 
+// One number written by snprintf with `pattern` ("%.3f", "%.6f", …).
+std::string formatted(const char *pattern, double value);
+
 // The driver's ISO-8859-1 texts, for a UTF-8 terminal.
 std::string latin1_to_utf8(std::string_view text);
 

@@ -219,11 +219,10 @@ int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fau
     std::unique_ptr<sim::simulated_board> board;
     if (simulate) {
         board = start_simulated_board(*simulate);
-        setenv("VOSTRELLE_DEVICE", board->device_path().c_str(), 1);
         out.add(level::note, "simulated board (" + std::string(sim::name_of(*simulate)) + ") on " +
                                  board->device_path());
     }
-    const std::string device = driver_device();
+    const std::string device = host::chosen_device(board.get());
     const port_access access = access_to(device);
     if (!access.exists)
         examine_missing(out, device);

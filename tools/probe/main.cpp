@@ -3,7 +3,7 @@
 
 #include "command_line.h"
 #include "probe.h"
-#include "stop_signals.h"
+#include "host_main.h"
 
 namespace {
 
@@ -12,9 +12,7 @@ using namespace vostrelle;
 struct command_line {
     CLI::App app{"vostrelle-probe: load the Vostrelle driver as a host does and see what the board answers.\n"
                  "Loading the driver takes about two seconds. The driver opens $VOSTRELLE_DEVICE, else /dev/ttyACM0."};
-    std::string library;
-    std::string simulate_mode;
-    CLI::Option *simulate = nullptr;
+    host::host_options host;
     CLI::App *info = nullptr, *read = nullptr, *watch = nullptr, *set = nullptr, *doctor = nullptr, *list = nullptr,
              *udev_rule = nullptr, *record = nullptr;
     probe::read_options read_options;
@@ -30,11 +28,7 @@ struct command_line {
     {
         app.require_subcommand(1);
         app.set_version_flag("--version", "vostrelle-probe " VOSTRELLE_VERSION);
-        app.add_option("--library", library, "Driver library to load (default: the installed one)");
-        simulate = app.add_option("--simulate", simulate_mode,
-                                  "Use a simulated board; MODE " + sim::fault_mode_list() +
-                                      " (default healthy). Write it as --simulate or --simulate=MODE")
-                       ->expected(0, 1);
+        host.add_to(app);
         info = app.add_subcommand("info", "Title, detail and every channel name");
         read = app.add_subcommand("read", "Read every analog input once (count and volts)");
         read->add_flag("--csv", read_options.csv, "Comma-separated lines: seconds,channel,name,count,volts");
@@ -85,9 +79,8 @@ struct command_line {
     }
 };
 
-int run(const command_line &c, std::optional<sim::fault_mode> mode)
+int run(const command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
 {
-    const auto libraries = c.library.empty() ? probe::default_library_paths() : std::vector<std::string>{c.library};
     if (c.list->parsed())
         return probe::run_list(c.list_options);
     if (c.udev_rule->parsed())
@@ -102,7 +95,7 @@ int run(const command_line &c, std::optional<sim::fault_mode> mode)
         return tools::usage_error;
     if (plan && !probe::open_record_outputs(*plan))
         return 1;
-    auto session = probe::open_session(libraries, mode ? probe::start_simulated_board(*mode) : nullptr);
+    auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
     if (c.info->parsed())
@@ -120,17 +113,7 @@ int run(const command_line &c, std::optional<sim::fault_mode> mode)
 
 int main(int argc, char **argv)
 {
-    tools::hold_stop_signals(); // before any thread starts
     command_line c;
-    if (const auto status = tools::parse_command_line(c.app, argc, argv))
-        return *status;
-    std::optional<sim::fault_mode> mode;
-    if (c.simulate->count() > 0 && !(mode = probe::simulation_mode(c.simulate_mode)))
-        return tools::usage_error;
-    try {
-        return run(c, mode);
-    } catch (const std::exception &error) {
-        std::cerr << "vostrelle-probe: " << error.what() << "\n";
-        return 1;
-    }
+    return host::host_main("vostrelle-probe", c.app, c.host, argc, argv,
+                           [&c](const auto &libraries, auto mode) { return run(c, libraries, mode); });
 }

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "session.h"
+
 namespace vostrelle::probe {
 
 namespace {
@@ -54,11 +56,7 @@ std::optional<std::string> stable_name_of(const std::string &device)
 
 } // namespace
 
-std::string driver_device()
-{
-    const char *chosen = std::getenv("VOSTRELLE_DEVICE");
-    return chosen && chosen[0] ? chosen : "/dev/ttyACM0";
-}
+std::string driver_device() { return host::chosen_device(nullptr); }
 
 std::vector<std::string> serial_port_paths()
 {

@@ -11,8 +11,8 @@
 
 namespace vostrelle::probe {
 
-// The device the driver opens: VOSTRELLE_DEVICE when set and not empty,
-// else "/dev/ttyACM0".
+// The device the driver opens without a simulated board, for the panel until
+// it takes it from its session.
 std::string driver_device();
 
 struct usb_identity {

@@ -9,17 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "entry_points.h"
-#include "simulated_board.h"
+#include "session.h"
 
 namespace vostrelle::probe {
 
-struct session {
-    std::unique_ptr<sim::simulated_board> board; // set when simulating
-    void *handle = nullptr;
-    std::string library;
-    host::entry_points api{};
-};
+// The panel's names for what moved to tools/host/, until it uses those.
+using host::answer;
+using host::answer_check;
+using host::check_answer;
+using host::default_library_paths;
+using host::open_session;
+using host::session;
+using host::simulation_mode;
+using host::start_simulated_board;
 
 struct read_options {
     bool csv = false;
@@ -60,35 +62,6 @@ struct set_request {
     int channel = 0;
     int value = 0;
 };
-
-// Where the probe looks for the library when --library is not given: the
-// build's own library for a probe in its build tree, else the installed one.
-std::vector<std::string> default_library_paths();
-
-// --simulate[=MODE]: the mode written (healthy when none is); nothing, with
-// the reason printed, for an unknown one.
-std::optional<sim::fault_mode> simulation_mode(const std::string &written);
-
-// A simulated board with moving inputs, for --simulate.
-std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode);
-
-// Sends the driver to `board` when there is one (through VOSTRELLE_DEVICE),
-// then loads the library (about two seconds). On failure prints what was
-// tried and why.
-std::optional<session> open_session(const std::vector<std::string> &libraries,
-                                    std::unique_ptr<sim::simulated_board> board);
-
-// Whether the board answers a conversion of PA0 with both bytes: a reply
-// byte that does not come keeps what `sa` on a channel without an output left
-// there, so two different sentinels show which bytes came. A check that
-// finds no whole answer is made again, three times at most.
-enum class answer { whole, one_byte, none };
-struct answer_check {
-    answer result = answer::none;
-    int count = 0;
-    double ms = 0; // the last conversion's time
-};
-answer_check check_answer(session &s);
 
 int run_info(session &s);
 int run_read(session &s, const read_options &options);

@@ -11,10 +11,13 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include "board.h"
+#include "csv.h"
 #include "probe.h"
 #include "processes.h"
 #include "schedule.h"
 #include "stop_signals.h"
+#include "text.h"
 
 namespace vostrelle::probe {
 
@@ -23,30 +26,23 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 using milliseconds = std::chrono::duration<double, std::milli>;
 
-constexpr int analog_inputs = 8;
 constexpr double default_interval_ms = 1000;
 
-// What one conversion costs on a healthy board (settle delay, exchange and
-// the host's wake-up), which sets the shortest interval a scan can keep.
+// What one conversion costs sets the shortest interval a scan can keep.
 struct reading_kind {
     const char *unit;
     double cost_ms;
     vostrelle_nea_fn host::entry_points::*name_of;
 };
 
-constexpr reading_kind counts_kind{"counts", 1.1, &host::entry_points::nea};
-constexpr reading_kind volts_kind{"volts", 2.2, &host::entry_points::nead};
+constexpr reading_kind counts_kind{"counts", host::board::count_conversion_ms, &host::entry_points::nea};
+constexpr reading_kind volts_kind{"volts", host::board::volts_conversion_ms, &host::entry_points::nead};
 
-std::string format(const char *pattern, double value)
-{
-    char text[64];
-    (void)std::snprintf(text, sizeof text, pattern, value); // 64 bytes hold any of these numbers
-    return text;
-}
+using tools::formatted;
 
 std::string value_text(session &s, bool counts, int channel)
 {
-    return counts ? std::to_string(s.api.ea(channel)) : format("%.6f", s.api.ead(channel));
+    return counts ? std::to_string(s.api.ea(channel)) : tools::csv_number(s.api.ead(channel));
 }
 
 std::optional<long long> slots_of(const record_options &options, double interval_ms)
@@ -121,10 +117,10 @@ void print_summary(const schedule_log &log, const record_plan &plan)
     const double mean =
         log.rows > 1 ? milliseconds(log.last - log.first).count() / static_cast<double>(log.rows - 1) : 0;
     std::cerr << "record: " << log.rows << " scans, " << log.missed << " slots missed, mean period "
-              << format("%.3f", mean) << " ms (schedule " << format("%.3f", asked) << " ms)\n"
-              << "start-time error against the schedule: p50 " << format("%.3f", percentile(log.lateness_ms, 0.5))
-              << " ms, p99 " << format("%.3f", percentile(log.lateness_ms, 0.99)) << " ms, max "
-              << format("%.3f", percentile(log.lateness_ms, 1.0)) << " ms\n";
+              << formatted("%.3f", mean) << " ms (schedule " << formatted("%.3f", asked) << " ms)\n"
+              << "start-time error against the schedule: p50 " << formatted("%.3f", percentile(log.lateness_ms, 0.5))
+              << " ms, p99 " << formatted("%.3f", percentile(log.lateness_ms, 0.99)) << " ms, max "
+              << formatted("%.3f", percentile(log.lateness_ms, 1.0)) << " ms\n";
 }
 
 std::string gnuplot_quoted(const std::string &text)
@@ -159,86 +155,148 @@ void plot(const record_plan &plan)
 
 } // namespace
 
+namespace {
+
+// The channels asked for (all when none is), or nothing when one is named twice.
+std::optional<std::vector<int>> channels_of(const record_options &options)
+{
+    std::vector<int> channels = options.channels;
+    if (channels.empty())
+        for (int channel = 0; channel < host::board::input_count; ++channel)
+            channels.push_back(channel);
+    auto sorted = channels;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return std::nullopt;
+    return channels;
+}
+
+// False, with the reason, when a scan of `channels` cannot keep the interval.
+bool interval_kept(double interval_ms, std::size_t channels, const reading_kind &kind)
+{
+    const double shortest_ms = kind.cost_ms * static_cast<double>(channels);
+    if (interval_ms >= shortest_ms)
+        return true;
+    return refuse("a scan of " + std::to_string(channels) + " inputs in " + kind.unit + " takes about " +
+                  formatted("%.1f", shortest_ms) + " ms (" + formatted("%.1f", kind.cost_ms) +
+                  " ms each, more on a board that is slow to answer); the shortest interval is " +
+                  formatted("%.1f", shortest_ms) + " ms, a rate of at most " + formatted("%.1f", 1000 / shortest_ms) +
+                  " Hz");
+}
+
+} // namespace
+
 std::optional<record_plan> plan_recording(const record_options &options)
 {
-    record_plan plan;
-    plan.counts = options.counts;
-    plan.output = options.output;
-    plan.plot = options.plot;
-    plan.channels = options.channels;
-    if (plan.channels.empty())
-        for (int channel = 0; channel < analog_inputs; ++channel)
-            plan.channels.push_back(channel);
-    auto sorted = plan.channels;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+    const auto channels = channels_of(options);
+    if (!channels) {
         refuse("each channel may be named once");
         return std::nullopt;
     }
-
-    const double interval_ms = options.rate_hz > 0   ? 1000 / options.rate_hz
+    const double interval_ms = options.rate_hz > 0       ? 1000 / options.rate_hz
                                : options.interval_ms > 0 ? options.interval_ms
                                                          : default_interval_ms;
-    const reading_kind &kind = plan.counts ? counts_kind : volts_kind;
-    const double shortest_ms = kind.cost_ms * static_cast<double>(plan.channels.size());
-    if (interval_ms < shortest_ms) {
-        refuse("a scan of " + std::to_string(plan.channels.size()) + " inputs in " + kind.unit +
-                      " takes about " + format("%.1f", shortest_ms) + " ms (" + format("%.1f", kind.cost_ms) +
-                      " ms each, more on a board that is slow to answer); the shortest interval is " +
-                      format("%.1f", shortest_ms) + " ms, a rate of at most " +
-                      format("%.1f", 1000 / shortest_ms) + " Hz");
+    if (!interval_kept(interval_ms, channels->size(), options.counts ? counts_kind : volts_kind))
         return std::nullopt;
-    }
+    record_plan plan;
+    plan.channels = *channels;
+    plan.counts = options.counts;
+    plan.output = options.output;
+    plan.plot = options.plot;
     plan.interval = std::chrono::duration_cast<clock_type::duration>(milliseconds(interval_ms));
     plan.slots = slots_of(options, interval_ms);
     return plan;
 }
 
-int run_record(session &s, record_plan &plan)
-{
-    const reading_kind &kind = plan.counts ? counts_kind : volts_kind;
-    std::string header = "seconds";
-    for (const int channel : plan.channels)
-        header += std::string(",") + (s.api.*kind.name_of)(channel);
-    bool written = write_line(plan, header + "\n");
+namespace {
 
-    // Wake at the slot itself, not up to the default 50 us of timer slack later.
-    prctl(PR_SET_TIMERSLACK, 1000UL);
+struct scan_loop {
+    scan_loop(session &on, const record_plan &planned) : s(on), plan(planned) {}
+
+    session &s;
+    const record_plan &plan;
     schedule_log log;
+    tools::schedule schedule{{}, plan.interval}; // starts when run() does
     int stopped_by = 0;
-    tools::schedule schedule{clock_type::now(), plan.interval};
-    while (written && (!plan.slots || schedule.slot < *plan.slots)) {
-        const auto due = schedule.due();
-        if ((stopped_by = tools::sleep_until_or_stop(due)))
-            break;
-        const auto began = clock_type::now();
-        if (const long long behind = schedule.over_at(began)) { // on to the slot we are in
-            const long long counted = plan.slots ? std::min(behind, *plan.slots - schedule.slot) : behind;
-            log.missed += counted;
-            schedule.slot += counted;
-            continue;
-        }
+    bool written = true;
+
+    bool more() const { return written && (!plan.slots || schedule.slot < *plan.slots); }
+
+    // Skips the slots already over at `now` (never past the last one); false
+    // when there were none.
+    bool skip_missed(clock_type::time_point now)
+    {
+        const long long behind = schedule.over_at(now);
+        const long long skipped = plan.slots ? std::min(behind, *plan.slots - schedule.slot) : behind;
+        log.missed += skipped;
+        schedule.slot += skipped;
+        return behind > 0;
+    }
+
+    void scan(clock_type::time_point began, clock_type::time_point due)
+    {
         if (log.rows == 0)
             log.first = began;
-        std::string row = format("%.6f", std::chrono::duration<double>(began - log.first).count());
+        std::vector<std::string> values;
         for (const int channel : plan.channels)
-            row += "," + value_text(s, plan.counts, channel);
-        written = write_line(plan, row + "\n");
+            values.push_back(value_text(s, plan.counts, channel));
+        written = write_line(plan, tools::csv_line(std::chrono::duration<double>(began - log.first).count(), values));
         log.lateness_ms.push_back(milliseconds(began - due).count());
         log.last = began;
         ++log.rows;
         ++schedule.slot;
     }
+
+    void run()
+    {
+        // Wake at the slot itself, not up to the default 50 us of timer slack later.
+        prctl(PR_SET_TIMERSLACK, 1000UL);
+        schedule.start = clock_type::now();
+        while (more()) {
+            const auto due = schedule.due();
+            if ((stopped_by = tools::sleep_until_or_stop(due)))
+                break;
+            const auto began = clock_type::now();
+            if (!skip_missed(began)) // else on to the slot we are in
+                scan(began, due);
+        }
+    }
+};
+
+std::string header_of(session &s, const record_plan &plan)
+{
+    const reading_kind &kind = plan.counts ? counts_kind : volts_kind;
+    std::vector<std::string> names;
+    for (const int channel : plan.channels)
+        names.emplace_back((s.api.*kind.name_of)(channel));
+    return tools::csv_header(names);
+}
+
+// Closes the files (standard output stays open); false when a row or the
+// close failed.
+bool close_outputs(const record_plan &plan, bool written)
+{
     for (FILE *sink : plan.sinks)
         if (sink != stdout)
             written = std::fclose(sink) == 0 && written;
     if (!written)
         std::cerr << "vostrelle-probe record: cannot write " << (plan.output == "-" ? "standard output" : plan.output)
                   << ": " << std::strerror(errno) << "; the rows before are kept\n";
-    if (stopped_by)
-        std::cerr << "record: stopped by SIG" << sigabbrev_np(stopped_by) << "\n";
-    print_summary(log, plan);
-    if (!plan.plot.empty() && log.rows > 0)
+    return written;
+}
+
+} // namespace
+
+int run_record(session &s, record_plan &plan)
+{
+    scan_loop loop{s, plan};
+    loop.written = write_line(plan, header_of(s, plan));
+    loop.run();
+    const bool written = close_outputs(plan, loop.written);
+    if (loop.stopped_by)
+        std::cerr << "record: stopped by SIG" << sigabbrev_np(loop.stopped_by) << "\n";
+    print_summary(loop.log, plan);
+    if (!plan.plot.empty() && loop.log.rows > 0)
         plot(plan);
     if (!plan.plot_source.empty())
         unlink(plan.plot_source.c_str());

@@ -32,7 +32,7 @@ bool plain(const std::string &value)
 
 int run_udev_rule(const std::string &requested)
 {
-    const std::string device = requested.empty() ? driver_device() : requested;
+    const std::string device = requested.empty() ? host::chosen_device(nullptr) : requested;
     const auto usb = usb_identity_of(device);
     if (!usb) {
         std::cerr << "vostrelle-probe udev-rule: no USB device behind " << device

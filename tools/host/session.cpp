@@ -1,12 +1,17 @@
+// Loading the driver library as a host does, the device it is sent to, and
+// the check that the board answers.
+#include "session.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <iostream>
+#include <string_view>
 
-#include "probe.h"
+#include "board.h"
 #include "processes.h"
 
-namespace vostrelle::probe {
+namespace vostrelle::host {
 
 namespace {
 
@@ -16,11 +21,24 @@ std::string executable_directory()
     return whole.substr(0, whole.rfind('/'));
 }
 
+// The build's tool folders, separated by ':' (VOSTRELLE_BUILD_TOOL_DIRECTORIES).
+bool in_build_tree(const std::string &directory)
+{
+    std::string_view folders = VOSTRELLE_BUILD_TOOL_DIRECTORIES;
+    while (!folders.empty()) {
+        const auto end = folders.find(':');
+        if (folders.substr(0, end) == directory)
+            return true;
+        folders.remove_prefix(end == std::string_view::npos ? folders.size() : end + 1);
+    }
+    return false;
+}
+
 } // namespace
 
 std::vector<std::string> default_library_paths()
 {
-    if (executable_directory() == VOSTRELLE_BUILD_TOOLS_DIRECTORY)
+    if (in_build_tree(executable_directory()))
         return {VOSTRELLE_BUILD_LIBRARY};
     // Installed beside the probe (any prefix), then where the system looks.
     return {executable_directory() + "/../" VOSTRELLE_RELATIVE_LIBRARY, VOSTRELLE_INSTALLED_LIBRARY,
@@ -43,13 +61,22 @@ std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode
     return board;
 }
 
+std::string chosen_device(const sim::simulated_board *board)
+{
+    if (board)
+        return board->device_path();
+    const char *chosen = std::getenv("VOSTRELLE_DEVICE");
+    return chosen && chosen[0] ? chosen : "/dev/ttyACM0";
+}
+
 std::optional<session> open_session(const std::vector<std::string> &libraries,
                                     std::unique_ptr<sim::simulated_board> board)
 {
     session s;
     s.board = std::move(board);
+    s.device = chosen_device(s.board.get());
     if (s.board)
-        setenv("VOSTRELLE_DEVICE", s.board->device_path().c_str(), 1);
+        setenv("VOSTRELLE_DEVICE", s.device.c_str(), 1); // how the driver is told its device
     std::string reasons;
     for (const auto &path : libraries) {
         s.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -64,7 +91,7 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
                   << reasons << "Give its path with --library PATH.\n";
         return std::nullopt;
     }
-    if (const auto missing = host::resolve(s.handle, s.api); !missing.empty()) {
+    if (const auto missing = resolve(s.handle, s.api); !missing.empty()) {
         std::cerr << program_invocation_short_name << ": " << s.library << " lacks " << missing.size()
                   << " entry points (first: " << missing.front() << "): not a Vostrelle driver?\n";
         return std::nullopt;
@@ -86,7 +113,7 @@ answer_check check_answer_once(session &s)
         const auto start = std::chrono::steady_clock::now();
         check.count = s.api.ea(0);
         check.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        in_range = in_range && check.count <= 1023;
+        in_range = in_range && check.count <= board::count_highest;
         both_bytes = both_bytes || (check.count & 0xFF) != (sentinel & 0xFF);
     }
     check.result = !in_range ? answer::none : both_bytes ? answer::whole : answer::one_byte;
@@ -106,4 +133,4 @@ answer_check check_answer(session &s)
     return check;
 }
 
-} // namespace vostrelle::probe
+} // namespace vostrelle::host

@@ -1,0 +1,42 @@
+// The main shared by the host tools: --library, --simulate and the run.
+#include "host_main.h"
+
+#include <iostream>
+
+#include "session.h"
+#include "stop_signals.h"
+
+namespace vostrelle::host {
+
+void host_options::add_to(CLI::App &app)
+{
+    app.add_option("--library", library, "Driver library to load (default: the installed one)");
+    simulate = app.add_option("--simulate", simulate_mode,
+                              "Use a simulated board; MODE " + sim::fault_mode_list() +
+                                  " (default healthy). Write it as --simulate or --simulate=MODE")
+                   ->expected(0, 1);
+}
+
+std::vector<std::string> host_options::libraries() const
+{
+    return library.empty() ? default_library_paths() : std::vector<std::string>{library};
+}
+
+int host_main(const char *program, CLI::App &app, const host_options &options, int argc, char **argv,
+              const host_run &run)
+{
+    tools::hold_stop_signals(); // before any thread starts
+    if (const auto status = tools::parse_command_line(app, argc, argv))
+        return *status;
+    std::optional<sim::fault_mode> mode;
+    if (options.simulate->count() > 0 && !(mode = simulation_mode(options.simulate_mode)))
+        return tools::usage_error;
+    try {
+        return run(options.libraries(), mode);
+    } catch (const std::exception &error) {
+        std::cerr << program << ": " << error.what() << "\n";
+        return 1;
+    }
+}
+
+} // namespace vostrelle::host

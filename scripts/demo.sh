@@ -33,7 +33,7 @@ build/amd64/tools/vostrelle-sim --input 0=654 --run -- env PYTHONPATH="$PWD/pyth
 echo
 echo "\$ vostrelle-panel --simulate        # open its link in a browser; here curl takes the first live event"
 scratch=$(mktemp -d)
-build/amd64/tools/vostrelle-panel --simulate --port 0 >"$scratch/panel" 2>&1 &
+build/amd64/tools/panel/vostrelle-panel --simulate --port 0 >"$scratch/panel" 2>&1 &
 panel=$!
 trap 'kill $panel 2>/dev/null; rm -rf "$scratch"' EXIT
 for _ in $(seq 150); do grep -q token= "$scratch/panel" && break; sleep 0.2; done

@@ -21,9 +21,10 @@ build() { # build PRESET: the library and the tools
 build amd64
 man=$(mktemp -d)
 trap 'rm -rf "$man"' EXIT
-for tool in vostrelle-probe vostrelle-sim vostrelle-panel; do
+for program in tools/vostrelle-probe tools/vostrelle-sim tools/panel/vostrelle-panel; do
+  tool=${program##*/}
   help2man --no-info --no-discard-stderr --section=1 --name="$(sed -n 's/^[^:]*: \(.*\)\..*$/\1/p;q' \
-    <(build/amd64/tools/$tool --help))" "build/amd64/tools/$tool" >"$man/$tool.1"
+    <(build/amd64/$program --help))" "build/amd64/$program" >"$man/$tool.1"
   gzip -9n "$man/$tool.1"
 done
 

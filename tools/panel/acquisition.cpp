@@ -1,9 +1,9 @@
 #include "acquisition.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <sys/prctl.h>
 
+#include "csv.h"
 #include "schedule.h"
 #include "text.h"
 
@@ -15,7 +15,7 @@ constexpr auto history_size = static_cast<std::size_t>(acquisition::history_leng
 constexpr auto recording_rows = static_cast<std::size_t>(acquisition::recording_limit / acquisition::interval);
 constexpr auto answer_check_every = std::chrono::seconds(1);
 
-board_names read_names(probe::session &s)
+board_names read_names(host::session &s)
 {
     board_names names;
     names.title = tools::latin1_to_utf8(s.api.titre());
@@ -26,16 +26,9 @@ board_names read_names(probe::session &s)
     return names;
 }
 
-std::string number(const char *pattern, double value)
-{
-    char text[32];
-    (void)std::snprintf(text, sizeof text, pattern, value); // 32 bytes hold any volts or seconds here
-    return text;
-}
-
 } // namespace
 
-acquisition::acquisition(probe::session &session)
+acquisition::acquisition(host::session &session)
     : session_(session), names_(read_names(session)), history_(history_size)
 {
     for (int line = 0; line < line_count; ++line)
@@ -79,24 +72,32 @@ void acquisition::run()
             schedule.slot += over;
             continue;
         }
-        scan taken;
-        taken.seconds = std::chrono::duration<double>(began - started_).count();
-        {
-            std::lock_guard lock(board_mutex_);
-            for (int k = 0; k < input_count; ++k)
-                taken.volts[k] = session_.api.ead(k);
-        }
-        keep(taken);
+        keep(take_scan(began));
         ++schedule.slot;
         if (began >= next_check) { // in the slot's spare time: a scan takes under half of it
-            std::lock_guard lock(board_mutex_);
-            const auto check = probe::check_answer(session_);
-            std::lock_guard data(data_mutex_);
-            answer_ = check.result;
+            check_answer();
             next_check = began + answer_check_every;
         }
         on_scan_();
     }
+}
+
+scan acquisition::take_scan(clock::time_point began)
+{
+    scan taken;
+    taken.seconds = std::chrono::duration<double>(began - started_).count();
+    std::lock_guard lock(board_mutex_);
+    for (int k = 0; k < input_count; ++k)
+        taken.volts[k] = session_.api.ead(k);
+    return taken;
+}
+
+void acquisition::check_answer()
+{
+    std::lock_guard lock(board_mutex_);
+    const auto check = host::check_answer(session_);
+    std::lock_guard data(data_mutex_);
+    answer_ = check.result;
 }
 
 void acquisition::keep(const scan &taken)
@@ -200,17 +201,10 @@ std::optional<std::string> acquisition::recording_csv() const
     std::lock_guard lock(data_mutex_);
     if (recording_.empty())
         return std::nullopt;
-    std::string csv = "seconds";
-    for (const auto &name : names_.inputs)
-        csv += "," + name;
-    csv += "\n";
+    std::string csv = tools::csv_header(names_.inputs);
     const double first = recording_.front().seconds;
-    for (const scan &row : recording_) {
-        csv += number("%.6f", row.seconds - first);
-        for (const double volts : row.volts)
-            csv += "," + number("%.6f", volts);
-        csv += "\n";
-    }
+    for (const scan &row : recording_)
+        csv += tools::csv_line(row.seconds - first, row.volts);
     return csv;
 }
 

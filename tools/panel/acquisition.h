@@ -14,14 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "probe.h"
+#include "board.h"
+#include "session.h"
 
 namespace vostrelle::panel {
 
-constexpr int input_count = 8;
-constexpr int line_count = 8;
-constexpr int pwm_highest = 255;
-constexpr int frequency_highest = 65535;
+using host::board::input_count;
+using host::board::line_count;
 
 struct scan {
     double seconds = 0; // since the panel started
@@ -41,7 +40,7 @@ struct recording_state {
 };
 
 struct board_status {
-    probe::answer answer = probe::answer::none;
+    host::answer answer = host::answer::none;
     double scan_rate = 0; // scans a second, over the last second
     long long missed = 0; // slots skipped since the start
     recording_state recording;
@@ -62,7 +61,7 @@ public:
     static constexpr auto history_length = std::chrono::minutes(10);
     static constexpr auto recording_limit = std::chrono::hours(1);
 
-    explicit acquisition(probe::session &session);
+    explicit acquisition(host::session &session);
     ~acquisition();
     acquisition(const acquisition &) = delete;
     acquisition &operator=(const acquisition &) = delete;
@@ -94,13 +93,15 @@ public:
 
 private:
     void run();
+    scan take_scan(clock::time_point began);
     void keep(const scan &taken);
+    void check_answer();
     // sa(channel, value), kept as the read-back the board does not give.
     output_state set_analog(int channel, int value, int output_state::*kept);
     double scan_rate_locked() const;
     std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 
-    probe::session &session_;
+    host::session &session_;
     board_names names_;
     mutable std::mutex board_mutex_; // the driver takes one caller at a time
 
@@ -112,7 +113,7 @@ private:
     std::uint64_t output_changes_ = 0;
     std::vector<scan> recording_;
     recording_state recording_state_;
-    probe::answer answer_ = probe::answer::none;
+    host::answer answer_ = host::answer::none;
 
     std::function<void()> on_scan_;
     std::mutex stop_mutex_;

@@ -7,14 +7,6 @@ namespace vostrelle::panel {
 
 namespace {
 
-struct counted {
-    int &count;
-    explicit counted(int &c) : count(c) { ++count; }
-    ~counted() { --count; }
-    counted(const counted &) = delete;
-    counted &operator=(const counted &) = delete;
-};
-
 // One chunk of the answer's chunked body: its size in hex, the text, CRLFs.
 std::string chunk(const std::string &text)
 {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <iostream>
 
-#include "command_line.h"
-#include "ports.h"
+#include "host_main.h"
 #include "server.h"
+#include "session.h"
 #include "stop_signals.h"
 
 namespace {
@@ -13,43 +13,39 @@ namespace {
 using namespace vostrelle;
 
 struct command_line {
-    CLI::App app{"vostrelle-panel: the board's inputs as live curves and its outputs under the mouse, in a browser.\n"
+    CLI::App app{"vostrelle-panel: the board's inputs as live curves and its outputs under the mouse, in a "
+                 "browser.\n"
                  "Prints a link to open once; only this machine may connect unless --listen says otherwise.\n"
-                 "Loading the driver takes about two seconds. The driver opens $VOSTRELLE_DEVICE, else /dev/ttyACM0."};
-    std::string library;
-    std::string simulate_mode;
-    CLI::Option *simulate = nullptr;
+                 "Loading the driver takes about two seconds. The driver opens $VOSTRELLE_DEVICE, else "
+                 "/dev/ttyACM0."};
+    host::host_options host;
     std::string listen = "127.0.0.1";
     std::uint16_t port = 8765;
 
     command_line()
     {
         app.set_version_flag("--version", "vostrelle-panel " VOSTRELLE_VERSION);
-        app.add_option("--library", library, "Driver library to load (default: the installed one)");
-        simulate = app.add_option("--simulate", simulate_mode,
-                                  "Use a simulated board; MODE " + sim::fault_mode_list() +
-                                      " (default healthy). Write it as --simulate or --simulate=MODE")
-                       ->expected(0, 1);
-        app.add_option("--listen", listen, "The address to serve on (default 127.0.0.1: this machine only). To open "
-                                           "the panel from another machine, this machine's address or name as that "
-                                           "machine reaches it, e.g. 192.168.1.20 or raspberrypi.local");
+        host.add_to(app);
+        app.add_option("--listen", listen,
+                       "The address to serve on (default 127.0.0.1: this machine only). To open the panel from "
+                       "another machine, this machine's address or name as that machine reaches it, e.g. "
+                       "192.168.1.20 or raspberrypi.local");
         app.add_option("--port", port, "TCP port (default 8765; 0: any free one)");
     }
 };
 
-int serve(const command_line &c, std::optional<sim::fault_mode> mode)
+int serve(const command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
 {
-    const auto libraries = c.library.empty() ? probe::default_library_paths() : std::vector<std::string>{c.library};
-    auto session = probe::open_session(libraries, mode ? probe::start_simulated_board(*mode) : nullptr);
+    auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
     panel::acquisition board(*session);
-    panel::server server(board, {probe::driver_device(), mode.has_value()});
+    panel::server server(board, {session->device, mode.has_value()});
     if (const auto failure = server.listen(c.listen, c.port)) {
         std::cerr << "vostrelle-panel: " << *failure << "\n";
         return 1;
     }
-    std::cout << "vostrelle-panel: board on " << probe::driver_device() << (mode ? " (simulated)" : "") << "\n"
+    std::cout << "vostrelle-panel: board on " << session->device << (mode ? " (simulated)" : "") << "\n"
               << "Open this link once (its token then becomes a cookie in that browser); Ctrl-C to stop:\n"
               << "  " << server.url() << std::endl;
     board.start([&server] { server.wake_streams(); });
@@ -65,17 +61,9 @@ int serve(const command_line &c, std::optional<sim::fault_mode> mode)
 
 int main(int argc, char **argv)
 {
-    tools::hold_stop_signals(); // before any thread starts
     command_line c;
-    if (const auto status = tools::parse_command_line(c.app, argc, argv))
-        return *status;
-    std::optional<sim::fault_mode> mode;
-    if (c.simulate->count() > 0 && !(mode = probe::simulation_mode(c.simulate_mode)))
-        return tools::usage_error;
-    try {
-        return serve(c, mode);
-    } catch (const std::exception &error) {
-        std::cerr << "vostrelle-panel: " << error.what() << "\n";
-        return 1;
-    }
+    return host::host_main("vostrelle-panel", c.app, c.host, argc, argv,
+                           [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
+                               return serve(c, libraries, mode);
+                           });
 }

@@ -1,20 +1,12 @@
 #include "messages.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include "text.h"
 
 namespace vostrelle::panel {
 
 namespace {
-
-std::string number(const char *pattern, double value)
-{
-    char text[32];
-    (void)std::snprintf(text, sizeof text, pattern, value); // 32 bytes hold any of these numbers
-    return text;
-}
 
 template <typename Items, typename Form>
 std::string json_array(const Items &items, Form form)
@@ -37,20 +29,23 @@ std::string outputs_json(const output_state &outputs)
 
 std::string status_json(const board_status &status, const panel_facts &facts, int pages)
 {
-    return "{\"device\":" + tools::json_string(facts.device) + ",\"simulated\":" + (facts.simulated ? "true" : "false") +
+    const auto flag = [](bool on) { return on ? "true" : "false"; };
+    return "{\"device\":" + tools::json_string(facts.device) + ",\"simulated\":" + flag(facts.simulated) +
            ",\"answer\":\"" + answer_names[static_cast<int>(status.answer)] + "\",\"rate\":" +
-           number("%.2f", status.scan_rate) + ",\"missed\":" + std::to_string(status.missed) +
-           ",\"recording\":{\"on\":" + (status.recording.on ? "true" : "false") +
-           ",\"rows\":" + std::to_string(status.recording.rows) + ",\"full\":" + (status.recording.full ? "true" : "false") +
+           tools::formatted("%.2f", status.scan_rate) + ",\"missed\":" + std::to_string(status.missed) +
+           ",\"recording\":{\"on\":" + flag(status.recording.on) + ",\"rows\":" +
+           std::to_string(status.recording.rows) + ",\"full\":" + flag(status.recording.full) +
            "},\"pages\":" + std::to_string(pages) + "}";
 }
 
 std::string scans_json(const std::vector<scan> &scans)
 {
-    std::string json = "{\"t\":" + json_array(scans, [](const scan &s) { return number("%.3f", s.seconds); }) +
-                       ",\"v\":[";
-    for (int k = 0; k < input_count; ++k)
-        json += (k ? "," : "") + json_array(scans, [k](const scan &s) { return number("%.4f", s.volts[k]); });
+    const auto seconds = [](const scan &s) { return tools::formatted("%.3f", s.seconds); };
+    std::string json = "{\"t\":" + json_array(scans, seconds) + ",\"v\":[";
+    for (int k = 0; k < input_count; ++k) {
+        const auto volts = [k](const scan &s) { return tools::formatted("%.4f", s.volts[k]); };
+        json += (k ? "," : "") + json_array(scans, volts);
+    }
     return json + "]}";
 }
 
@@ -58,11 +53,11 @@ std::string hello_json(const board_names &names, const output_state &outputs, co
                        const std::vector<scan> &history)
 {
     const auto quoted = [](const std::string &text) { return tools::json_string(text); };
+    const double interval_s = std::chrono::duration<double>(acquisition::interval).count();
     return "{\"title\":" + tools::json_string(names.title) + ",\"inputs\":" + json_array(names.inputs, quoted) +
-           ",\"lines\":" + json_array(names.lines, quoted) +
-           ",\"interval\":" + number("%.3f", std::chrono::duration<double>(acquisition::interval).count()) +
-           ",\"limits\":{\"pwm\":" + std::to_string(pwm_highest) + ",\"frequency\":" +
-           std::to_string(frequency_highest) + "},\"outputs\":" + outputs_json(outputs) +
+           ",\"lines\":" + json_array(names.lines, quoted) + ",\"interval\":" + tools::formatted("%.3f", interval_s) +
+           ",\"limits\":{\"pwm\":" + std::to_string(host::board::pwm_highest) + ",\"frequency\":" +
+           std::to_string(host::board::frequency_highest) + "},\"outputs\":" + outputs_json(outputs) +
            ",\"status\":" + status + ",\"scans\":" + scans_json(history) + "}";
 }
 

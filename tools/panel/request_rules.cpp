@@ -1,16 +1,12 @@
 // The panel's request rules: access, the live stream's argument, changes.
 #include "request_rules.h"
 
-#include "acquisition.h"
+#include "board.h"
 #include "text.h"
 
 namespace vostrelle::panel {
 
-namespace board { // until the shared board facts land
-using panel::frequency_highest;
-using panel::line_count;
-using panel::pwm_highest;
-} // namespace board
+namespace board = host::board;
 
 namespace {
 

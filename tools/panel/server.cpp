@@ -82,14 +82,6 @@ std::vector<std::string> authorities_of(const std::string &given, const net::ip:
     return authorities;
 }
 
-struct counted {
-    int &count;
-    explicit counted(int &c) : count(c) { ++count; }
-    ~counted() { --count; }
-    counted(const counted &) = delete;
-    counted &operator=(const counted &) = delete;
-};
-
 } // namespace
 
 // On every answer: nothing kept in caches, nothing shown inside another

@@ -49,6 +49,18 @@ private:
     net::steady_timer timer_;
 };
 
+// One more open thing of a kind (connections, streams) while it lives.
+class counted {
+public:
+    explicit counted(int &count) : count_(count) { ++count_; }
+    ~counted() { --count_; }
+    counted(const counted &) = delete;
+    counted &operator=(const counted &) = delete;
+
+private:
+    int &count_;
+};
+
 // Where a live stream has got to.
 struct stream_cursor {
     std::uint64_t next_scan = 0;

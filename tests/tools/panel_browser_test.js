@@ -82,6 +82,8 @@ async function fixedInputs(browser) {
       () => document.querySelector("#led").getAttribute("aria-pressed") === "true", { timeout: 5000, polling: 100 })
       .then(() => true, () => false));
     await other.close();
+    check("the PWM slider and the frequency field take the board's ranges from the server",
+      await page.$eval("#pwm", (e) => e.max) === "255" && await page.$eval("#frequency", (e) => e.max) === "65535");
     await page.$eval("#pwm", (e) => { e.value = 77; e.dispatchEvent(new Event("input")); });
     await page.$eval("#frequency", (e) => { e.value = 1000; e.dispatchEvent(new Event("change")); });
     await new Promise((r) => setTimeout(r, 300));

@@ -42,20 +42,22 @@ async function post(path, value = "") {
   return JSON.parse(text);
 }
 
-function build(hello) {
-  document.title = hello.title;
-  $("title").textContent = hello.title;
-  panel.columns = hello.inputs.map(() => []);
-  hello.inputs.forEach((name, k) => {
+const colorOf = (k) => colors[k % colors.length];
+
+function buildChannels(inputs) {
+  inputs.forEach((name, k) => {
     const label = document.createElement("label");
     label.innerHTML = `<input type="checkbox" checked><span class="swatch"></span><span class="name"></span>` +
       `<span class="value" id="value-${k}"></span>`;
-    label.querySelector(".swatch").style.background = colors[k];
+    label.querySelector(".swatch").style.background = colorOf(k);
     label.querySelector(".name").textContent = name;
     label.querySelector("input").addEventListener("change", (e) => panel.plot.setSeries(k + 1, { show: e.target.checked }));
     $("channels").append(label);
   });
-  hello.lines.forEach((name, k) => {
+}
+
+function buildLines(lines) {
+  lines.forEach((name, k) => {
     const label = document.createElement("label");
     label.innerHTML = `<input type="checkbox" id="line-${k}"><span></span>`;
     label.querySelector("span").textContent = name;
@@ -64,8 +66,18 @@ function build(hello) {
     });
     $("lines").append(label);
   });
-  const series = [{ label: "seconds" }].concat(hello.inputs.map((name, k) => (
-    { label: name, stroke: colors[k], width: 1.5, value: (u, v) => (v == null ? "" : v.toFixed(3) + " V") })));
+}
+
+// The ranges the board takes, as the server sends them.
+function applyLimits(limits) {
+  $("pwm").max = limits.pwm;
+  $("frequency").max = limits.frequency;
+  $("frequency-highest").textContent = limits.frequency;
+}
+
+function buildChart(inputs) {
+  const series = [{ label: "seconds" }].concat(inputs.map((name, k) => (
+    { label: name, stroke: colorOf(k), width: 1.5, value: (u, v) => (v == null ? "" : v.toFixed(3) + " V") })));
   panel.plot = new uPlot({
     width: $("chart").clientWidth,
     height: 380,
@@ -75,6 +87,16 @@ function build(hello) {
     axes: [{ label: "seconds" }, { label: "volts" }],
   }, [[], ...panel.columns], $("chart"));
   window.addEventListener("resize", () => panel.plot.setSize({ width: $("chart").clientWidth, height: 380 }));
+}
+
+function build(hello) {
+  document.title = hello.title;
+  $("title").textContent = hello.title;
+  panel.columns = hello.inputs.map(() => []);
+  buildChannels(hello.inputs);
+  buildLines(hello.lines);
+  applyLimits(hello.limits);
+  buildChart(hello.inputs);
 }
 
 function append(scans) {

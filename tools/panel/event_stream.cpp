@@ -15,17 +15,14 @@ std::string chunk(const std::string &text)
     return size + text + "\r\n";
 }
 
-net::awaitable<boost::system::error_code> send_head(beast::tcp_stream &stream, const request &req)
+// The answer's head: the body follows in chunks, as long as the page stays.
+std::string stream_head(const request &req)
 {
     http::response<http::empty_body> head{http::status::ok, req.version()};
     harden(head);
     head.set(http::field::content_type, "text/event-stream");
     head.chunked(true);
-    http::response_serializer<http::empty_body> serializer{head};
-    boost::system::error_code error;
-    stream.expires_after(write_time_limit);
-    co_await http::async_write_header(stream, serializer, net::redirect_error(net::use_awaitable, error));
-    co_return error;
+    return wire_text(head.base());
 }
 
 } // namespace
@@ -43,15 +40,13 @@ net::awaitable<void> stream_wakes::wait()
 net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const request &req, int history_s)
 {
     const counted open(pages);
-    boost::system::error_code error = co_await send_head(stream, req);
+    boost::system::error_code error = co_await send(stream, stream_head(req));
     stream_cursor cursor{board.first_within(history_s), board.output_changes(), std::chrono::steady_clock::now()};
     std::string events =
         event("hello", hello_json(board.names(), board.outputs(), status(), board.scans_from(cursor.next_scan)));
     while (!error) {
         if (!events.empty()) {
-            const std::string sent = chunk(events);
-            stream.expires_after(write_time_limit);
-            co_await net::async_write(stream, net::buffer(sent), net::redirect_error(net::use_awaitable, error));
+            error = co_await send(stream, chunk(events));
             events.clear();
         }
         co_await wakes.wait();

@@ -98,6 +98,14 @@ void harden(http::fields &fields)
                "default-src 'self'; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'; form-action 'none'");
 }
 
+net::awaitable<boost::system::error_code> send(beast::tcp_stream &stream, const std::string &bytes)
+{
+    boost::system::error_code error;
+    stream.expires_after(write_time_limit);
+    co_await net::async_write(stream, net::buffer(bytes), net::redirect_error(net::use_awaitable, error));
+    co_return error;
+}
+
 response refuse(const request &req, const refusal &refused)
 {
     return answer_with(req, static_cast<http::status>(refused.status), "text/plain; charset=utf-8",
@@ -171,8 +179,7 @@ net::awaitable<void> server::impl::serve(tcp::socket socket)
             break;
         }
         const response res = error ? unreadable(error) : respond(parser.get());
-        stream.expires_after(write_time_limit);
-        co_await http::async_write(stream, res, net::redirect_error(net::use_awaitable, error));
+        error = co_await send(stream, wire_text(res));
         if (error || !res.keep_alive())
             break;
     }

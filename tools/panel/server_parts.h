@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -33,6 +34,18 @@ inline constexpr auto status_every = std::chrono::seconds(1);
 // The headers every answer carries (see server.cpp).
 void harden(http::fields &fields);
 response refuse(const request &req, const refusal &refused);
+
+// Writes `bytes` whole, within write_time_limit. Every answer goes through
+// here as the text Beast makes of it: one asynchronous write for the whole
+// server keeps its compile time down.
+net::awaitable<boost::system::error_code> send(beast::tcp_stream &stream, const std::string &bytes);
+template <typename Message>
+std::string wire_text(const Message &message)
+{
+    std::ostringstream text;
+    text << message;
+    return std::move(text).str();
+}
 
 // Every stream's wait, ended together when there is something new to send:
 // moving the one timer they all wait on cancels every wait. Used on the

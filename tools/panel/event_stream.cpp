@@ -41,9 +41,10 @@ net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const reque
 {
     const counted open(pages);
     boost::system::error_code error = co_await send(stream, stream_head(req));
-    stream_cursor cursor{board.first_within(history_s), board.output_changes(), std::chrono::steady_clock::now()};
-    std::string events =
-        event("hello", hello_json(board.names(), board.outputs(), status(), board.scans_from(cursor.next_scan)));
+    stream_cursor cursor{board.first_within(history_s), board.output_changes(),
+                         std::chrono::steady_clock::now()};
+    const auto history = board.scans_from(cursor.next_scan);
+    std::string events = event("hello", hello_json(board.names(), board.outputs(), status(), history));
     while (!error) {
         if (!events.empty()) {
             error = co_await send(stream, chunk(events));

@@ -27,14 +27,15 @@ struct command_line {
         app.set_version_flag("--version", "vostrelle-panel " VOSTRELLE_VERSION);
         host.add_to(app);
         app.add_option("--listen", listen,
-                       "The address to serve on (default 127.0.0.1: this machine only). To open the panel from "
-                       "another machine, this machine's address or name as that machine reaches it, e.g. "
-                       "192.168.1.20 or raspberrypi.local");
+                       "The address to serve on (default 127.0.0.1: this machine only). To open the panel "
+                       "from another machine, this machine's address or name as that machine reaches it, "
+                       "e.g. 192.168.1.20 or raspberrypi.local");
         app.add_option("--port", port, "TCP port (default 8765; 0: any free one)");
     }
 };
 
-int serve(const command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
+int serve(const command_line &c, const std::vector<std::string> &libraries,
+          std::optional<sim::fault_mode> mode)
 {
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
@@ -62,8 +63,8 @@ int serve(const command_line &c, const std::vector<std::string> &libraries, std:
 int main(int argc, char **argv)
 {
     command_line c;
-    return host::host_main("vostrelle-panel", c.app, c.host, argc, argv,
-                           [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
-                               return serve(c, libraries, mode);
-                           });
+    const auto run = [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
+        return serve(c, libraries, mode);
+    };
+    return host::host_main("vostrelle-panel", c.app, c.host, argc, argv, run);
 }

@@ -54,8 +54,10 @@ std::string hello_json(const board_names &names, const output_state &outputs, co
 {
     const auto quoted = [](const std::string &text) { return tools::json_string(text); };
     const double interval_s = std::chrono::duration<double>(acquisition::interval).count();
-    return "{\"title\":" + tools::json_string(names.title) + ",\"inputs\":" + json_array(names.inputs, quoted) +
-           ",\"lines\":" + json_array(names.lines, quoted) + ",\"interval\":" + tools::formatted("%.3f", interval_s) +
+    return "{\"title\":" + tools::json_string(names.title) +
+           ",\"inputs\":" + json_array(names.inputs, quoted) +
+           ",\"lines\":" + json_array(names.lines, quoted) +
+           ",\"interval\":" + tools::formatted("%.3f", interval_s) +
            ",\"limits\":{\"pwm\":" + std::to_string(host::board::pwm_highest) + ",\"frequency\":" +
            std::to_string(host::board::frequency_highest) + "},\"outputs\":" + outputs_json(outputs) +
            ",\"status\":" + status + ",\"scans\":" + scans_json(history) + "}";

@@ -72,7 +72,9 @@ response unreadable(const boost::system::error_code &error)
 std::vector<std::string> authorities_of(const std::string &given, const net::ip::address &address,
                                         const std::string &port)
 {
-    const auto bracketed = [](const net::ip::address &a) { return a.is_v6() ? "[" + a.to_string() + "]" : a.to_string(); };
+    const auto bracketed = [](const net::ip::address &a) {
+        return a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
+    };
     const bool numeric = bracketed(address) == given || address.to_string() == given;
     std::vector<std::string> authorities{(numeric ? bracketed(address) : given) + ":" + port};
     if (!numeric)
@@ -230,7 +232,8 @@ response server::impl::answer(const request &req)
     const std::string_view path = path_of(req.target());
     for (const page_file &file : page_files)
         if (path == file.url)
-            return req.method() == http::verb::get ? serve_file(req, file) : wrong_method(req, http::verb::get);
+            return req.method() == http::verb::get ? serve_file(req, file)
+                                                   : wrong_method(req, http::verb::get);
     for (const route &r : routes)
         if (const auto argument = argument_for(r.path, path))
             return req.method() == r.method ? (this->*r.handle)(req, *argument) : wrong_method(req, r.method);
@@ -311,7 +314,10 @@ response server::impl::recording(const request &req, std::string_view)
     return res;
 }
 
-server::server(acquisition &board, panel_facts facts) : impl_(std::make_unique<impl>(board, std::move(facts))) {}
+server::server(acquisition &board, panel_facts facts)
+    : impl_(std::make_unique<impl>(board, std::move(facts)))
+{
+}
 
 server::~server() { stop(); }
 

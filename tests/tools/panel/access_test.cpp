@@ -24,7 +24,8 @@ std::string cookie_of(const access_guard &guard)
 TEST(access, the_printed_link_opens_once_and_gives_an_http_only_strict_cookie)
 {
     access_guard guard(authorities);
-    EXPECT_TRUE(std::regex_match(guard.url(), std::regex("http://127\\.0\\.0\\.1:8765/\\?token=" + secret_pattern)));
+    const std::regex link("http://127\\.0\\.0\\.1:8765/\\?token=" + secret_pattern);
+    EXPECT_TRUE(std::regex_match(guard.url(), link));
     EXPECT_TRUE(std::regex_match(
         guard.cookie_header(),
         std::regex("vostrelle-panel-8765=" + secret_pattern + "; Path=/; HttpOnly; SameSite=Strict")));
@@ -43,7 +44,8 @@ TEST(access, only_the_whole_cookie_lets_a_request_in)
     std::string one_off = cookie;
     one_off.back() = one_off.back() == '0' ? '1' : '0';
     EXPECT_TRUE(guard.holds_cookie(cookie));
-    for (const std::string &wrong : {one_off, cookie.substr(0, 63), cookie + "0", std::string(), token_of(guard)})
+    const std::string wrongs[] = {one_off, cookie.substr(0, 63), cookie + "0", "", token_of(guard)};
+    for (const std::string &wrong : wrongs)
         EXPECT_FALSE(guard.holds_cookie(wrong)) << wrong;
 }
 
@@ -59,8 +61,9 @@ TEST(access, the_exchange_lets_in_a_browser_that_holds_the_cookie_already)
     const auto again = exchange_refusal(guard, first);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->status, 403);
-    EXPECT_EQ(again->reason, "this link has been used already or is not this panel's: each link that "
-                             "vostrelle-panel prints opens the panel once; start vostrelle-panel again for a new one");
+    EXPECT_EQ(again->reason,
+              "this link has been used already or is not this panel's: each link that vostrelle-panel prints "
+              "opens the panel once; start vostrelle-panel again for a new one");
     EXPECT_EQ(exchange_refusal(guard, {"GET", link, "127.0.0.1:8765", "", cookies}), std::nullopt);
 }
 
@@ -95,7 +98,8 @@ TEST(access, requests_must_name_the_panel_and_changes_come_from_its_page)
     for (const char *host : {"attacker.example:8765", "127.0.0.1", "127.0.0.1:8766", ""})
         EXPECT_FALSE(guard.names_this_panel(host)) << host;
     EXPECT_TRUE(access_guard::same_origin("http://127.0.0.1:8765", "127.0.0.1:8765"));
-    for (const char *origin : {"https://127.0.0.1:8765", "http://127.0.0.1:8765/", "http://localhost:8765", "null", ""})
+    for (const char *origin :
+         {"https://127.0.0.1:8765", "http://127.0.0.1:8765/", "http://localhost:8765", "null", ""})
         EXPECT_FALSE(access_guard::same_origin(origin, "127.0.0.1:8765")) << origin;
 
     struct rule_case {
@@ -105,9 +109,11 @@ TEST(access, requests_must_name_the_panel_and_changes_come_from_its_page)
     const rule_case cases[] = {
         {{"GET", "/", "127.0.0.1:8765", "", cookies}, std::nullopt},
         {{"GET", "/", "attacker.example:8765", "", cookies},
-         refusal{403, "this panel answers only requests for its own address, not for Host 'attacker.example:8765'"}},
+         refusal{403, "this panel answers only requests for its own address, not for Host "
+                      "'attacker.example:8765'"}},
         {{"GET", "/events/0", "localhost:8765", "", "vostrelle-panel-8765=00"},
-         refusal{403, "no access: open the panel with the link that vostrelle-panel printed (it carries a token)"}},
+         refusal{403, "no access: open the panel with the link that vostrelle-panel printed (it carries a "
+                      "token)"}},
         {{"POST", "/pwm", "127.0.0.1:8765", "", cookies},
          refusal{403, "changes are taken only from the panel's own page, not from Origin ''"}},
         {{"POST", "/pwm", "localhost:8765", "http://localhost:8765", cookies}, std::nullopt},

@@ -19,7 +19,8 @@ TEST(messages, outputs_and_status_are_sent_as_the_page_reads_them)
 
     const board_status status{host::answer::one_byte, 24.996, 3, {true, 1250, false}};
     EXPECT_EQ(status_json(status, {"/dev/pts/3 \"sim\"", true}, 2),
-              R"({"device":"/dev/pts/3 \"sim\"","simulated":true,"answer":"one-byte","rate":25.00,"missed":3,)"
+              R"({"device":"/dev/pts/3 \"sim\"","simulated":true,"answer":"one-byte",)"
+              R"("rate":25.00,"missed":3,)"
               R"("recording":{"on":true,"rows":1250,"full":false},"pages":2})");
 }
 
@@ -46,7 +47,8 @@ TEST(messages, the_first_event_names_everything_and_gives_the_board_limits)
     EXPECT_EQ(hello, R"({"title":"Carte","inputs":["EA0","EA1","EA2","EA3","EA4","EA5","EA6","EA7"],)"
                      R"("lines":["PB0","PB1","PB2","PB3","PB4","PB5","PB6","PB7"],"interval":0.040,)"
                      R"("limits":{"pwm":255,"frequency":65535},"outputs":{"pwm":0,"frequency":0,)"
-                     R"("lines":[0,0,0,0,0,0,0,0]},"status":{},"scans":{"t":[],"v":[[],[],[],[],[],[],[],[]]}})");
+                     R"("lines":[0,0,0,0,0,0,0,0]},"status":{},)"
+                     R"("scans":{"t":[],"v":[[],[],[],[],[],[],[],[]]}})");
     EXPECT_EQ(event("hello", hello), "event: hello\ndata: " + hello + "\n\n");
 }
 

@@ -2,7 +2,8 @@
 // simulated board: the first page load, live updates a second, an input
 // step to the curve, the server's CPU with two pages open beyond the
 // conversions alone, and resident memory over a long run with a page open.
-// Usage: node bench/panel.js TOOLS_DIR NODE_MODULES [MINUTES]   (MINUTES of the memory run, default 10)
+// Usage: node bench/panel.js TOOLS_DIR NODE_MODULES [MINUTES]   (the build's tools folder, which holds
+// panel/vostrelle-panel; MINUTES of the memory run, default 10)
 "use strict";
 const { spawn } = require("child_process");
 const fs = require("fs");
@@ -31,7 +32,7 @@ async function cpuShare(pid, seconds) { // of one core
 (async () => {
   const steps = [];
   for (let k = 0; k < stepCount; k++) steps.push("--step", `2=${k % 2 ? 0 : 1023}@${stepsFrom + k * 1.5}`);
-  const sim = spawn(path.join(tools, "vostrelle-sim"), [...steps, "--run", "--", path.join(tools, "vostrelle-panel"),
+  const sim = spawn(path.join(tools, "vostrelle-sim"), [...steps, "--run", "--", path.join(tools, "panel", "vostrelle-panel"),
     "--port", "0"], { stdio: ["ignore", "pipe", "pipe"] });
   let output = "";
   sim.stdout.on("data", (d) => { output += d; });

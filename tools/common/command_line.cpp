@@ -1,9 +1,13 @@
+// Parsing a tool's command line, with its own usage errors.
 #include "command_line.h"
 
 namespace vostrelle::tools {
 
 std::optional<int> parse_command_line(CLI::App &app, int argc, char **argv)
 {
+    app.failure_message([](const CLI::App *failed, const CLI::Error &error) {
+        return error.get_name() == "Refusal" ? std::string(error.what()) : CLI::FailureMessage::simple(failed, error);
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {

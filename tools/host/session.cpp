@@ -45,12 +45,17 @@ std::vector<std::string> default_library_paths()
             VOSTRELLE_LIBRARY_SONAME};
 }
 
+std::string unknown_mode_text(const std::string &written)
+{
+    return std::string(program_invocation_short_name) + ": unknown simulation mode '" + written + "' (use " +
+           sim::fault_mode_list() + ")\n";
+}
+
 std::optional<sim::fault_mode> simulation_mode(const std::string &written)
 {
     const auto mode = sim::parse_fault_mode(written.empty() ? "healthy" : written);
     if (!mode)
-        std::cerr << program_invocation_short_name << ": unknown simulation mode '" << written << "' (use "
-                  << sim::fault_mode_list() << ")\n";
+        std::cerr << unknown_mode_text(written);
     return mode;
 }
 

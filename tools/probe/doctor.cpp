@@ -12,6 +12,7 @@
 
 #include "ports.h"
 #include "probe.h"
+#include "processes.h"
 
 namespace vostrelle::probe {
 
@@ -111,7 +112,7 @@ void examine_access(findings &out, const std::string &device, const port_access 
 
 void examine_holders(findings &out, const std::string &device)
 {
-    const tools::device_holders found = tools::processes_holding(device);
+    const device_holders found = processes_holding(device);
     std::string others, simulators;
     for (const auto &p : found.holders)
         (p.name == "vostrelle-sim" ? simulators : others) += " " + p.name + " (" + std::to_string(p.pid) + ")";
@@ -130,7 +131,7 @@ void examine_holders(findings &out, const std::string &device)
 
 void examine_modem_manager(findings &out)
 {
-    const auto running = tools::processes_named(modem_manager);
+    const auto running = processes_named(modem_manager);
     if (running.empty())
         return;
     out.add(level::note, std::string(modem_manager) + " (" + std::to_string(running.front().pid) +

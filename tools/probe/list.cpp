@@ -56,7 +56,7 @@ void ask_each(std::vector<listed_port> &ports)
     link::close_serial_ports();
 }
 
-std::string holders_text(const tools::device_holders &holding)
+std::string holders_text(const device_holders &holding)
 {
     std::string text;
     for (const auto &p : holding.holders)

@@ -166,14 +166,8 @@ int simulate(const options &o)
     return o.run ? sim::run_program(o.command, board.device_path()) : serve(o);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+void describe_options(CLI::App &app, options &o)
 {
-    tools::hold_stop_signals(); // before the board's thread starts
-    options o;
-    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
-                 "SIGHUP, or for as long as the program given with --run."};
     app.set_version_flag("--version", "vostrelle-sim " VOSTRELLE_VERSION);
     app.add_option("--link", o.link, "Also reach the board through this symbolic link (e.g. /dev/ttyACM0; needs "
                                      "write access there)");
@@ -194,6 +188,17 @@ int main(int argc, char **argv)
     app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")->check(CLI::Range(0, 10000000));
     app.add_flag("--trace", o.trace, "Print every exchange with its time and direction");
     app.add_option("--seconds", o.seconds, "Stop after this many seconds")->check(CLI::Range(0.0, 1e9));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    tools::hold_stop_signals(); // before the board's thread starts
+    options o;
+    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
+                 "SIGHUP, or for as long as the program given with --run."};
+    describe_options(app, o);
     if (const auto status = tools::parse_command_line(app, argc, argv))
         return *status;
     if (!complete(o))

@@ -6,7 +6,8 @@ namespace vostrelle::tools {
 std::optional<int> parse_command_line(CLI::App &app, int argc, char **argv)
 {
     app.failure_message([](const CLI::App *failed, const CLI::Error &error) {
-        return error.get_name() == "Refusal" ? std::string(error.what()) : CLI::FailureMessage::simple(failed, error);
+        const bool worded = error.get_name() == "Refusal";
+        return worded ? std::string(error.what()) : CLI::FailureMessage::simple(failed, error);
     });
     try {
         app.parse(argc, argv);

@@ -35,7 +35,8 @@ set_parse analog(const analog_output &output, const std::vector<std::string> &va
 {
     const auto value = values.size() == 1 ? tools::parse_int(values[0], 0, output.highest) : std::nullopt;
     if (!value)
-        return {std::nullopt, std::string(output.name) + " takes one value from 0 to " + std::to_string(output.highest)};
+        return {std::nullopt,
+                std::string(output.name) + " takes one value from 0 to " + std::to_string(output.highest)};
     return {set_request{true, output.channel, *value}, ""};
 }
 
@@ -49,7 +50,8 @@ set_parse led(const std::vector<std::string> &values)
 
 set_parse line(const std::vector<std::string> &values)
 {
-    const auto number = values.size() == 2 ? tools::parse_int(values[0], 0, host::board::line_count - 1) : std::nullopt;
+    constexpr int highest_line = host::board::line_count - 1;
+    const auto number = values.size() == 2 ? tools::parse_int(values[0], 0, highest_line) : std::nullopt;
     const auto on = values.size() == 2 ? parse_switch(values[1]) : std::nullopt;
     if (!number || !on)
         return {std::nullopt, "line takes a line number 0..7 and on or off"};

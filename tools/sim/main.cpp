@@ -80,7 +80,8 @@ void take_input(options &o, const std::string &text)
 {
     const auto input = parse_input(text);
     if (!input)
-        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" + text + "'\n");
+        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" + text +
+                             "'\n");
     o.fixed.push_back(*input);
 }
 
@@ -88,7 +89,8 @@ void take_step(options &o, const std::string &text)
 {
     const auto step = parse_step(text);
     if (!step)
-        throw tools::refusal("vostrelle-sim: --step takes K=COUNT@SECONDS, SECONDS 0..86400, not '" + text + "'\n");
+        throw tools::refusal("vostrelle-sim: --step takes K=COUNT@SECONDS, SECONDS 0..86400, not '" + text +
+                             "'\n");
     o.timed.push_back(*step);
 }
 

@@ -181,8 +181,8 @@ timespec simulated_board::time_until_next_reply() const
 timespec simulated_board::watch_line(pollfd &line) const
 {
     std::lock_guard lock(mutex_);
-    const short wanted = static_cast<short>((reading_ ? POLLIN : 0) | (mode_ == fault_mode::flood ? POLLOUT : 0));
-    line = {master_fd_, wanted, 0};
+    const int wanted = (reading_ ? POLLIN : 0) | (mode_ == fault_mode::flood ? POLLOUT : 0);
+    line = {master_fd_, static_cast<short>(wanted), 0};
     return pending_.empty() ? timespec{0, idle_poll_ns} : time_until_next_reply();
 }
 

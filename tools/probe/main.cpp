@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "probe.h"
+#include "board.h"
 #include "host_main.h"
 
 namespace {
@@ -70,7 +71,7 @@ struct command_line {
                                               "interval; Ctrl-C ends it with every row written");
         record->add_option("--channels", o.channels, "Inputs to record, e.g. 0,3,5 (default: all)")
             ->delimiter(',')
-            ->check(CLI::Range(0, 7));
+            ->check(CLI::Range(0, host::board::input_count - 1));
         auto *counts = record->add_flag("--counts", o.counts, "Record counts 0..1023");
         record->add_flag("--volts", volts_flag, "Record volts 0..5 (the default)")->excludes(counts);
         auto *interval = record->add_option("--interval", o.interval_ms, "Milliseconds from one scan's start to the "

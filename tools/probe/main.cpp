@@ -1,10 +1,10 @@
 // vostrelle-probe's command line: one subcommand a run.
 #include <iostream>
 
-#include "command_line.h"
-#include "probe.h"
 #include "board.h"
+#include "command_line.h"
 #include "host_main.h"
+#include "probe.h"
 
 namespace {
 

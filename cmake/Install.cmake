@@ -32,5 +32,8 @@ install(FILES ${PROJECT_BINARY_DIR}/vostrelle.pc DESTINATION ${CMAKE_INSTALL_LIB
 set(VOSTRELLE_PYTHON_DIR lib/python3/dist-packages CACHE STRING "Python package directory, under the prefix")
 install(DIRECTORY python/vostrelle DESTINATION ${VOSTRELLE_PYTHON_DIR} COMPONENT python
         FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+file(WRITE ${PROJECT_BINARY_DIR}/python/_installed_version.py "VERSION = \"${PROJECT_VERSION}\"\n")
+install(FILES ${PROJECT_BINARY_DIR}/python/_installed_version.py DESTINATION ${VOSTRELLE_PYTHON_DIR}/vostrelle
+        COMPONENT python)
 install(DIRECTORY python/examples/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-vostrelle/examples
         COMPONENT python FILES_MATCHING PATTERN "*.py")

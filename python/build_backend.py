@@ -11,8 +11,11 @@ import pathlib
 import tomllib
 import zipfile
 
+from vostrelle._version import version_in
+
 HERE = pathlib.Path(__file__).parent
 PROJECT = tomllib.loads((HERE / "pyproject.toml").read_text())["project"]
+VERSION = version_in(HERE.parent / "CMakeLists.txt")
 WHEEL_TAG = "py3-none-any"
 
 
@@ -20,7 +23,7 @@ def _metadata() -> str:
     lines = [
         "Metadata-Version: 2.1",
         f"Name: {PROJECT['name']}",
-        f"Version: {PROJECT['version']}",
+        f"Version: {VERSION}",
         f"Summary: {PROJECT['description']}",
         f"Requires-Python: {PROJECT['requires-python']}",
         f"License: {PROJECT['license']['text']}",
@@ -42,9 +45,10 @@ def get_requires_for_build_wheel(config_settings=None):
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     """Write vostrelle-VERSION-py3-none-any.whl into wheel_directory."""
-    stem = f"{PROJECT['name']}-{PROJECT['version']}"
+    stem = f"{PROJECT['name']}-{VERSION}"
     dist_info = f"{stem}.dist-info"
     files = {path.relative_to(HERE).as_posix(): path.read_bytes() for path in sorted(HERE.glob("vostrelle/*.py"))}
+    files["vostrelle/_installed_version.py"] = f'VERSION = "{VERSION}"\n'.encode()
     files[f"{dist_info}/METADATA"] = _metadata().encode()
     files[f"{dist_info}/WHEEL"] = (
         f"Wheel-Version: 1.0\nGenerator: vostrelle\nRoot-Is-Purelib: true\nTag: {WHEEL_TAG}\n".encode()

@@ -6,7 +6,10 @@
 # Usage: scripts/package.sh [ARCH...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-version=$(sed -n 's/^vostrelle (\([^)]*\)).*/\1/p' packaging/debian/changelog | head -1)
+# The version is the project's (CMakeLists.txt); the changelog's top entry
+# gives the Debian revision and is written with it.
+upstream=$(sed -n 's/^project(vostrelle VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$upstream-$(sed -n 's/^vostrelle (@UPSTREAM@-\([0-9]*\)).*/\1/p' packaging/debian/changelog | head -1)
 out=build/packages
 arches=("$@")
 ((${#arches[@]})) || arches=(i386 amd64 arm64 armhf)
@@ -41,7 +44,7 @@ symbols_file() {
   echo "libvostrelle.so.1 libvostrelle1 #MINVER#"
   echo "* Build-Depends-Package: libvostrelle-dev"
   readelf --dyn-syms --wide "$library" | awk '$4 == "FUNC" && $5 == "GLOBAL" && $7 != "UND" { print $8 }' |
-    sed 's/@.*//' | sort | sed "s/.*/ &@Base ${version%-*}/"
+    sed 's/@.*//' | sort | sed "s/.*/ &@Base $upstream/"
 }
 
 # package NAME ARCH TREE: documentation, control files, then the .deb.
@@ -50,12 +53,12 @@ package() {
   local doc=$tree/usr/share/doc/$name
   mkdir -p "$doc" "$tree/DEBIAN"
   install -m 644 packaging/debian/copyright "$doc/copyright"
-  gzip -9nc packaging/debian/changelog >"$doc/changelog.Debian.gz"
+  sed "s/@UPSTREAM@/$upstream/" packaging/debian/changelog | gzip -9n >"$doc/changelog.Debian.gz"
   chmod 644 "$doc/changelog.Debian.gz"
   install -D -m 644 packaging/debian/lintian-overrides "$tree/usr/share/lintian/overrides/$name"
   local size
   size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
-  sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" -e "s/@LIBC@/$libc/" -e "s/@UPSTREAM@/${version%-*}/" \
+  sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" -e "s/@LIBC@/$libc/" -e "s/@UPSTREAM@/$upstream/" \
     "packaging/debian/control.$name" >"$tree/DEBIAN/control"
   (cd "$tree" && find usr -type f -printf '%P\n' | sort | sed 's|^|usr/|' | xargs md5sum) >"$tree/DEBIAN/md5sums"
   find "$tree" -type d -exec chmod 755 {} +
@@ -73,7 +76,8 @@ for arch in "${arches[@]}"; do
   library=$(find "$stage/library" -name 'libvostrelle.so.1.*')
   libc=$(libc_dependency "$library")
   mkdir -p "$stage/library/DEBIAN"
-  cp packaging/debian/shlibs packaging/debian/triggers "$stage/library/DEBIAN/"
+  cp packaging/debian/triggers "$stage/library/DEBIAN/"
+  sed "s/@UPSTREAM@/$upstream/" packaging/debian/shlibs >"$stage/library/DEBIAN/shlibs"
   symbols_file "$library" >"$stage/library/DEBIAN/symbols"
   package libvostrelle1 "$arch" "$stage/library" "$libc"
   package libvostrelle-dev "$arch" "$stage/development"

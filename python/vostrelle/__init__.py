@@ -35,8 +35,9 @@ calls from several threads.
 """
 
 from ._library import LIBRARY_VARIABLE, LibraryError
+from ._version import project_version
 from .board import Board, Input, Lines
 from .recording import Recording
 
 __all__ = ["Board", "Input", "Lines", "Recording", "LibraryError", "LIBRARY_VARIABLE"]
-__version__ = "1.0.0"
+__version__ = project_version()

@@ -112,8 +112,7 @@ def _scheduled_scans(interval: float, duration: float | None, count: int | None)
     return None
 
 
-def record(board, channels, interval, duration, count, volts) -> Recording:
-    """Board.record's schedule (see there)."""
+def _check_scan(channels, interval: float, volts: bool) -> None:
     if not channels or len(set(channels)) != len(channels):
         raise ValueError("name each channel once, and at least one")
     shortest = shortest_interval(len(channels), volts)
@@ -122,29 +121,39 @@ def record(board, channels, interval, duration, count, volts) -> Recording:
             f"a scan of {len(channels)} inputs in {'volts' if volts else 'counts'} takes about "
             f"{shortest * 1000:.1f} ms; the shortest interval is {shortest:.4f} s"
         )
+
+
+def _scan_on_schedule(recording: Recording, scan, interval: float, scans: int | None) -> None:
+    """Call `scan()` at slot k's start, start + k * interval, for each slot;
+    a slot found over is skipped and counted, never shifted."""
+    start = time.monotonic()
+    first = None
+    slot = 0
+    while scans is None or slot < scans:
+        due = start + slot * interval
+        if (wait := due - time.monotonic()) > 0:
+            time.sleep(wait)
+        began = time.monotonic()
+        if began >= due + interval:  # this slot is over: on to the one we are in
+            behind = int((began - due) // interval)
+            skipped = behind if scans is None else min(behind, scans - slot)
+            recording.missed += skipped
+            slot += skipped
+            continue
+        first = began if first is None else first
+        recording._add_row(began - first, scan(), began - due)
+        slot += 1
+
+
+def record(board, channels, interval, duration, count, volts) -> Recording:
+    """Board.record's schedule (see there)."""
+    _check_scan(channels, interval, volts)
     scans = _scheduled_scans(interval, duration, count)
     read, name_of = ("cead", "cnead") if volts else ("cea", "cnea")
     names = [board._call(name_of, channel).decode("iso-8859-1") for channel in channels]
     recording = Recording(channels, names, volts, interval)
-    start = time.monotonic()
-    first = None
-    slot = 0
     try:
-        while scans is None or slot < scans:
-            due = start + slot * interval
-            if (wait := due - time.monotonic()) > 0:
-                time.sleep(wait)
-            began = time.monotonic()
-            if began >= due + interval:  # this slot is over: on to the one we are in
-                behind = int((began - due) // interval)
-                skipped = behind if scans is None else min(behind, scans - slot)
-                recording.missed += skipped
-                slot += skipped
-                continue
-            first = began if first is None else first
-            values = [board._call(read, channel) for channel in channels]
-            recording._add_row(began - first, values, began - due)
-            slot += 1
+        _scan_on_schedule(recording, lambda: [board._call(read, channel) for channel in channels], interval, scans)
     except KeyboardInterrupt:
         recording.interrupted = True
     recording._finish()

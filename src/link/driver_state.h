@@ -38,6 +38,14 @@ constexpr driver_state initial_driver_state{
 // Defined and constant-initialised in driver_state.cpp.
 extern constinit driver_state state; // NOLINT(bugprone-dynamic-static-initializers)
 
+// A board may restart when its port is opened: the time it is given before
+// the first command.
+inline constexpr std::int32_t board_start_up_ms = 2000;
+
+// Opens `path` as `port` with the board's line settings (38400 baud, 8 data
+// bits, one stop bit, no handshake); the descriptor, or 0.
+std::int32_t open_board_line(std::int32_t port, const char *path);
+
 // What the loader runs: open the board and give it time to start; close it.
 void load_driver();
 void unload_driver();

@@ -1,3 +1,4 @@
+// Files, links and directories as the system shows them, and starting programs.
 #include "processes.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "text.h"
+#include "stop_signals.h"
 
 extern char **environ;
 
@@ -34,66 +35,39 @@ bool for_each_entry(const std::string &directory, const std::function<void(const
 
 namespace {
 
-void for_each_process(const std::function<void(int pid)> &visit)
+posix_spawn_file_actions_t *output_to(posix_spawn_file_actions_t &actions, int output_fd)
 {
-    for_each_entry("/proc", [&](const std::string &name) {
-        if (const auto pid = parse_int(name, 1, INT_MAX); pid && *pid != getpid())
-            visit(*pid);
-    });
-}
-
-// Starts `arguments` with its standard output on `output_fd`; its pid, or
-// nothing.
-std::optional<pid_t> start(const std::vector<std::string> &arguments, int output_fd)
-{
-    std::vector<char *> argv = argument_vector(arguments);
-    posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, output_fd, STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? std::optional<pid_t>(child) : std::nullopt;
+    return &actions;
 }
 
+posix_spawnattr_t *stop_signals_reset(posix_spawnattr_t &attributes)
+{
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    const sigset_t defaults = stop_signal_set();
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    return &attributes;
+}
+
+// Starts `arguments` quietly with its standard output on `output_fd`; its
+// pid, or nothing.
+std::optional<pid_t> start(const std::vector<std::string> &arguments, int output_fd)
+{
+    const spawned child = spawn(arguments, {.output_fd = output_fd});
+    return child.error == 0 ? std::optional<pid_t>(child.pid) : std::nullopt;
+}
+
+// The exit status of a program that exited, nothing for one a signal ended.
 std::optional<int> exit_status(pid_t child)
 {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return std::nullopt;
-    return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
-}
-
-// Options of a user-mode emulator (qemu-i386 -L / PROGRAM …) that take a value.
-constexpr std::string_view emulator_options_with_value[] = {"-L", "-E", "-U", "-cpu", "-B", "-R", "-d", "-D",
-                                                            "-p", "-r", "-0", "-s", "-seed", "-trace", "-plugin"};
-
-// The program a user-mode emulator runs, from its command line.
-std::optional<std::string> emulated_program(int pid)
-{
-    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
-    std::vector<std::string> words;
-    for (std::string word; std::getline(file, word, '\0');)
-        words.push_back(word);
-    for (std::size_t k = 1; k < words.size(); ++k) {
-        if (words[k].empty() || words[k][0] != '-')
-            return words[k].substr(words[k].rfind('/') + 1);
-        const auto &options = emulator_options_with_value;
-        if (std::find(std::begin(options), std::end(options), words[k]) != std::end(options))
-            ++k;
-    }
-    return std::nullopt;
-}
-
-// The program's name; for one run by an emulator, the emulated program's.
-std::string name_of(int pid)
-{
-    std::string name = read_first_line("/proc/" + std::to_string(pid) + "/comm").value_or("?");
-    if (name.starts_with("qemu-"))
-        return emulated_program(pid).value_or(name);
-    return name;
+    const auto end = wait_for(child, true);
+    return end && end->signal == 0 ? std::optional<int>(end->status) : std::nullopt;
 }
 
 } // namespace
@@ -126,35 +100,6 @@ std::optional<std::string> read_first_line(const std::string &path)
     return line;
 }
 
-device_holders processes_holding(const std::string &device)
-{
-    char resolved[PATH_MAX];
-    const std::string target = realpath(device.c_str(), resolved) ? resolved : device;
-    device_holders found;
-    for_each_process([&](int pid) {
-        const std::string descriptors = "/proc/" + std::to_string(pid) + "/fd";
-        bool holds = false;
-        const bool examined = for_each_entry(descriptors, [&](const std::string &fd) {
-            holds = holds || read_link(descriptors + "/" + fd) == target;
-        });
-        if (!examined && access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0)
-            ++found.unexamined;
-        else if (holds)
-            found.holders.push_back({pid, name_of(pid)});
-    });
-    return found;
-}
-
-std::vector<process> processes_named(const std::string &name)
-{
-    std::vector<process> found;
-    for_each_process([&](int pid) {
-        if (name_of(pid) == name)
-            found.push_back({pid, name});
-    });
-    return found;
-}
-
 std::optional<std::string> program_in_path(const std::string &name)
 {
     const char *path = getenv("PATH");
@@ -167,6 +112,35 @@ std::optional<std::string> program_in_path(const std::string &name)
         directories.remove_prefix(std::min(colon + 1, directories.size()));
     }
     return std::nullopt;
+}
+
+spawned spawn(const std::vector<std::string> &arguments, const spawn_options &options)
+{
+    std::vector<char *> argv = argument_vector(arguments);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    const auto *redirect = options.output_fd >= 0 ? output_to(actions, options.output_fd) : nullptr;
+    const auto *signals = options.default_stop_signals ? stop_signals_reset(attributes) : nullptr;
+    const auto spawner = options.search_path ? posix_spawnp : posix_spawn;
+    spawned child;
+    child.error = spawner(&child.pid, argv[0], redirect, signals, argv.data(), environ);
+    if (redirect)
+        posix_spawn_file_actions_destroy(&actions);
+    if (signals)
+        posix_spawnattr_destroy(&attributes);
+    return child;
+}
+
+std::optional<ending> wait_for(pid_t child, bool block)
+{
+    int status = 0;
+    pid_t waited = 0;
+    while ((waited = waitpid(child, &status, block ? 0 : WNOHANG)) < 0)
+        if (errno != EINTR)
+            return std::nullopt;
+    if (waited != child)
+        return std::nullopt; // still running
+    return WIFSIGNALED(status) ? ending{0, WTERMSIG(status)} : ending{WEXITSTATUS(status), 0};
 }
 
 std::optional<std::string> output_of(const std::vector<std::string> &arguments)

@@ -1,10 +1,11 @@
-// What the system says about files and processes: links, one-line files, and
-// which processes hold a device open.
+// What the system says about files (links, one-line files, directories), and
+// starting programs and waiting for them.
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace vostrelle::tools {
@@ -20,30 +21,35 @@ std::optional<std::string> read_first_line(const std::string &path);
 // the directory cannot be read.
 bool for_each_entry(const std::string &directory, const std::function<void(const std::string &)> &visit);
 
-struct process {
-    int pid = 0;
-    std::string name; // /proc/PID/comm
-};
-
-struct device_holders {
-    std::vector<process> holders;
-    // Processes whose descriptors could not be looked at (another user's,
-    // for anyone but root).
-    int unexamined = 0;
-};
-
-// Every process but this one with a descriptor on `device` (after
-// resolving links).
-device_holders processes_holding(const std::string &device);
-
-// Processes whose program name is `name`.
-std::vector<process> processes_named(const std::string &name);
-
 // The argv of an exec call: pointers into `words`, then a null pointer.
 std::vector<char *> argument_vector(const std::vector<std::string> &words);
 
 // The full path of a program found in $PATH, or nothing.
 std::optional<std::string> program_in_path(const std::string &name);
+
+struct spawn_options {
+    int output_fd = -1;                // standard output there, standard error to /dev/null
+    bool search_path = false;          // the first word looked up in PATH
+    bool default_stop_signals = false; // unblocked and back to their defaults in the program
+};
+
+struct spawned {
+    pid_t pid = 0;
+    int error = 0; // an errno value when it could not be started
+};
+
+// Starts a program (no shell).
+spawned spawn(const std::vector<std::string> &arguments, const spawn_options &options);
+
+// How a program ended: its exit status, or the signal that ended it.
+struct ending {
+    int status = 0;
+    int signal = 0;
+};
+
+// Waits for `child` to end (only looks, when `block` is false); nothing when
+// it has not ended or cannot be waited for.
+std::optional<ending> wait_for(pid_t child, bool block);
 
 // Runs a program (no shell) and returns its standard output, or nothing when
 // it cannot be started or does not exit 0.

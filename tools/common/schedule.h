@@ -3,7 +3,9 @@
 // time spent waking up or converting never accumulates into drift.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace vostrelle::tools {
 
@@ -21,6 +23,16 @@ struct schedule {
     long long over_at(clock::time_point now) const
     {
         return now >= due() + interval ? (now - due()) / interval : 0;
+    }
+
+    // Moves on past the slots already over at `now`, never beyond the last
+    // of `slots` when there is an end; how many it skipped.
+    long long skip_over(clock::time_point now, std::optional<long long> slots)
+    {
+        const long long behind = over_at(now);
+        const long long skipped = slots ? std::min(behind, *slots - slot) : behind;
+        slot += skipped;
+        return skipped;
     }
 };
 

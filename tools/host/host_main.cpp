@@ -14,7 +14,14 @@ void host_options::add_to(CLI::App &app)
     simulate = app.add_option("--simulate", simulate_mode,
                               "Use a simulated board; MODE " + sim::fault_mode_list() +
                                   " (default healthy). Write it as --simulate or --simulate=MODE")
-                   ->expected(0, 1);
+                   ->expected(0, 1)
+                   ->check(CLI::Validator(
+                       [](std::string &written) {
+                           if (!sim::parse_fault_mode(written))
+                               throw tools::refusal(unknown_mode_text(written));
+                           return std::string();
+                       },
+                       ""));
 }
 
 std::vector<std::string> host_options::libraries() const
@@ -29,8 +36,8 @@ int host_main(const char *program, CLI::App &app, const host_options &options, i
     if (const auto status = tools::parse_command_line(app, argc, argv))
         return *status;
     std::optional<sim::fault_mode> mode;
-    if (options.simulate->count() > 0 && !(mode = simulation_mode(options.simulate_mode)))
-        return tools::usage_error;
+    if (options.simulate->count() > 0)
+        mode = simulation_mode(options.simulate_mode); // checked by now
     try {
         return run(options.libraries(), mode);
     } catch (const std::exception &error) {

@@ -23,7 +23,8 @@ struct host_options {
     std::vector<std::string> libraries() const;
 };
 
-using host_run = std::function<int(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)>;
+using host_run =
+    std::function<int(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)>;
 
 // Holds the stop signals, parses, checks --simulate (usage error 2 for an
 // unknown mode), then runs `run`; an exception it throws is printed after

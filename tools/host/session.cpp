@@ -45,12 +45,17 @@ std::vector<std::string> default_library_paths()
             VOSTRELLE_LIBRARY_SONAME};
 }
 
+std::string unknown_mode_text(const std::string &written)
+{
+    return std::string(program_invocation_short_name) + ": unknown simulation mode '" + written + "' (use " +
+           sim::fault_mode_list() + ")\n";
+}
+
 std::optional<sim::fault_mode> simulation_mode(const std::string &written)
 {
     const auto mode = sim::parse_fault_mode(written.empty() ? "healthy" : written);
     if (!mode)
-        std::cerr << program_invocation_short_name << ": unknown simulation mode '" << written << "' (use "
-                  << sim::fault_mode_list() << ")\n";
+        std::cerr << unknown_mode_text(written);
     return mode;
 }
 
@@ -69,6 +74,28 @@ std::string chosen_device(const sim::simulated_board *board)
     return chosen && chosen[0] ? chosen : "/dev/ttyACM0";
 }
 
+namespace {
+
+// Loads the first library of `libraries` that loads; false, with every path
+// tried and why, when none does.
+bool load_library(session &s, const std::vector<std::string> &libraries)
+{
+    std::string reasons;
+    for (const auto &path : libraries) {
+        s.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (s.handle) {
+            s.library = path;
+            return true;
+        }
+        reasons += "  " + path + ": " + dlerror() + "\n";
+    }
+    std::cerr << program_invocation_short_name << ": cannot load the driver library; tried:\n"
+              << reasons << "Give its path with --library PATH.\n";
+    return false;
+}
+
+} // namespace
+
 std::optional<session> open_session(const std::vector<std::string> &libraries,
                                     std::unique_ptr<sim::simulated_board> board)
 {
@@ -77,20 +104,8 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
     s.device = chosen_device(s.board.get());
     if (s.board)
         setenv("VOSTRELLE_DEVICE", s.device.c_str(), 1); // how the driver is told its device
-    std::string reasons;
-    for (const auto &path : libraries) {
-        s.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (s.handle) {
-            s.library = path;
-            break;
-        }
-        reasons += "  " + path + ": " + dlerror() + "\n";
-    }
-    if (!s.handle) {
-        std::cerr << program_invocation_short_name << ": cannot load the driver library; tried:\n"
-                  << reasons << "Give its path with --library PATH.\n";
+    if (!load_library(s, libraries))
         return std::nullopt;
-    }
     if (const auto missing = resolve(s.handle, s.api); !missing.empty()) {
         std::cerr << program_invocation_short_name << ": " << s.library << " lacks " << missing.size()
                   << " entry points (first: " << missing.front() << "): not a Vostrelle driver?\n";

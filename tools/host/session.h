@@ -30,6 +30,9 @@ std::vector<std::string> default_library_paths();
 // the reason printed, for an unknown one.
 std::optional<sim::fault_mode> simulation_mode(const std::string &written);
 
+// "PROGRAM: unknown simulation mode 'MODE' (use …)\n".
+std::string unknown_mode_text(const std::string &written);
+
 // A simulated board with moving inputs, for --simulate.
 std::unique_ptr<sim::simulated_board> start_simulated_board(sim::fault_mode mode);
 

@@ -1,3 +1,4 @@
+// info, read, watch and set: what the board answers, and driving its outputs.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "board.h"
 #include "probe.h"
 #include "stop_signals.h"
 #include "text.h"
@@ -16,8 +18,8 @@ namespace vostrelle::probe {
 
 namespace {
 
-constexpr int analog_inputs = 8;
-constexpr int digital_lines = 8;
+constexpr int analog_inputs = host::board::input_count;
+constexpr int digital_lines = host::board::line_count;
 // A host walks each kind until the empty name; the walk stops here even if
 // a library never answers one.
 constexpr int longest_channel_list = 256;
@@ -64,25 +66,6 @@ void show_line_readback(session &s)
     for (int line = 0; line < digital_lines; ++line)
         std::cout << "  PB" << line << "=" << s.api.rsb(line);
     std::cout << "\n";
-}
-
-bool parse_switch(const std::string &text, int &value)
-{
-    if (text == "on" || text == "1")
-        value = 1;
-    else if (text == "off" || text == "0")
-        value = 0;
-    else
-        return false;
-    return true;
-}
-
-// Parses into `value`; false when the text is not a whole number in range.
-bool parse_into(const std::string &text, int low, int high, int &value)
-{
-    const auto parsed = tools::parse_int(text, low, high);
-    value = parsed.value_or(value);
-    return parsed.has_value();
 }
 
 bool reached(const set_request &request, const sim::board_outputs &seen)
@@ -162,7 +145,7 @@ int run_watch(session &s, int interval_ms, int frames)
             low[channel] = std::min(low[channel], r.volts);
             high[channel] = std::max(high[channel], r.volts);
             std::ostringstream line;
-            line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " [" << bar(r.volts / 5.0, 30)
+            line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " [" << bar(r.volts / host::board::full_scale_volts, 30)
                  << "] " << std::setw(6) << r.volts << " V " << std::setw(5) << r.count << "   min " << low[channel]
                  << "  max " << high[channel] << "\n";
             std::cout << line.str();
@@ -173,33 +156,6 @@ int run_watch(session &s, int interval_ms, int frames)
     }
     std::cout << "\x1b[?25h" << std::flush;
     return 0;
-}
-
-std::optional<set_request> parse_set_request(const std::string &what, const std::vector<std::string> &values)
-{
-    set_request request;
-    const auto refuse = [](const std::string &problem) {
-        std::cerr << "vostrelle-probe set: " << problem
-                  << "\nuse: set pwm 0..255 | set freq 0..65535 | set led on|off | set line 0..7 on|off\n";
-        return std::nullopt;
-    };
-    if (what == "pwm" || what == "freq") {
-        const int highest = what == "pwm" ? 255 : 65535;
-        if (values.size() != 1 || !parse_into(values[0], 0, highest, request.value))
-            return refuse(what + " takes one value from 0 to " + std::to_string(highest));
-        request.analog = true;
-        request.channel = what == "pwm" ? 0 : 1;
-    } else if (what == "led") {
-        if (values.size() != 1 || !parse_switch(values[0], request.value))
-            return refuse("led takes on or off");
-    } else if (what == "line") {
-        if (values.size() != 2 || !parse_into(values[0], 0, digital_lines - 1, request.channel) ||
-            !parse_switch(values[1], request.value))
-            return refuse("line takes a line number 0..7 and on or off");
-    } else {
-        return refuse("unknown output '" + what + "'");
-    }
-    return request;
 }
 
 int run_set(session &s, const set_request &request)

@@ -12,6 +12,7 @@
 
 #include "ports.h"
 #include "probe.h"
+#include "processes.h"
 
 namespace vostrelle::probe {
 
@@ -111,7 +112,7 @@ void examine_access(findings &out, const std::string &device, const port_access 
 
 void examine_holders(findings &out, const std::string &device)
 {
-    const tools::device_holders found = tools::processes_holding(device);
+    const device_holders found = processes_holding(device);
     std::string others, simulators;
     for (const auto &p : found.holders)
         (p.name == "vostrelle-sim" ? simulators : others) += " " + p.name + " (" + std::to_string(p.pid) + ")";
@@ -130,7 +131,7 @@ void examine_holders(findings &out, const std::string &device)
 
 void examine_modem_manager(findings &out)
 {
-    const auto running = tools::processes_named(modem_manager);
+    const auto running = processes_named(modem_manager);
     if (running.empty())
         return;
     out.add(level::note, std::string(modem_manager) + " (" + std::to_string(running.front().pid) +
@@ -213,16 +214,12 @@ void examine_conversion(findings &out, session &s)
 
 } // namespace
 
-int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate)
+namespace {
+
+// The device the driver will open: whether it is there, may be opened, is
+// held. Its access, for the conversion check.
+port_access examine_device(findings &out, const std::string &device)
 {
-    findings out;
-    std::unique_ptr<sim::simulated_board> board;
-    if (simulate) {
-        board = start_simulated_board(*simulate);
-        out.add(level::note, "simulated board (" + std::string(sim::name_of(*simulate)) + ") on " +
-                                 board->device_path());
-    }
-    const std::string device = host::chosen_device(board.get());
     const port_access access = access_to(device);
     if (!access.exists)
         examine_missing(out, device);
@@ -234,6 +231,21 @@ int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fau
         examine_access(out, device, access);
         examine_holders(out, device);
     }
+    return access;
+}
+
+} // namespace
+
+int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate)
+{
+    findings out;
+    std::unique_ptr<sim::simulated_board> board;
+    if (simulate) {
+        board = start_simulated_board(*simulate);
+        out.add(level::note, "simulated board (" + std::string(sim::name_of(*simulate)) + ") on " +
+                                 board->device_path());
+    }
+    const port_access access = examine_device(out, host::chosen_device(board.get()));
     examine_modem_manager(out);
     examine_i386(out);
 

@@ -6,7 +6,9 @@
 #include <sstream>
 #include <thread>
 
+#include "board.h"
 #include "board/commands.h"
+#include "link/driver_state.h"
 #include "link/serial_line.h"
 #include "ports.h"
 #include "probe.h"
@@ -16,11 +18,8 @@ namespace vostrelle::probe {
 
 namespace {
 
-// As the driver: a board may restart when its port is opened.
-constexpr auto start_up = std::chrono::milliseconds(2000);
 constexpr auto reply_limit = std::chrono::milliseconds(50);
 constexpr int reply_bytes = 2;
-constexpr int highest_count = 1023;
 
 struct listed_port {
     serial_port port;
@@ -28,35 +27,39 @@ struct listed_port {
     bool asked = false;
 };
 
+// The count of PA0 when the port answers a conversion like the board.
+std::optional<int> ask_conversion(std::int32_t port)
+{
+    std::uint8_t reply[reply_bytes] = {};
+    while (link::serial_available(port) > 0 && link::serial_read(port, reply, 1) > 0) {
+    }
+    link::serial_write_text(port, &board::conversion_letters[0], 1);
+    const auto deadline = std::chrono::steady_clock::now() + reply_limit;
+    while (link::serial_available(port) < reply_bytes && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (link::serial_available(port) < reply_bytes || link::serial_read(port, reply, reply_bytes) != reply_bytes)
+        return std::nullopt;
+    const int count = reply[0] * 256 + reply[1];
+    return count <= host::board::count_highest ? std::optional<int>(count) : std::nullopt;
+}
+
 // Sends one conversion of PA0 on every port this user can open, all at once
-// after one start-up wait, and keeps the counts that look like the board's.
+// after one start-up wait (the driver's), and keeps the counts that look like
+// the board's.
 void ask_each(std::vector<listed_port> &ports)
 {
     link::create_serial_registry();
     for (std::size_t k = 0; k < ports.size(); ++k)
         if (ports[k].port.access.can_open)
-            ports[k].asked =
-                link::open_serial_port(static_cast<std::int32_t>(k), ports[k].port.path.c_str(), 38400, 8, 1.0f, 0) > 0;
-    std::this_thread::sleep_for(start_up);
-    for (std::size_t k = 0; k < ports.size(); ++k) {
-        if (!ports[k].asked)
-            continue;
-        const auto port = static_cast<std::int32_t>(k);
-        std::uint8_t reply[reply_bytes] = {};
-        while (link::serial_available(port) > 0 && link::serial_read(port, reply, 1) > 0) {
-        }
-        link::serial_write_text(port, &board::conversion_letters[0], 1);
-        const auto deadline = std::chrono::steady_clock::now() + reply_limit;
-        while (link::serial_available(port) < reply_bytes && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (link::serial_available(port) >= reply_bytes && link::serial_read(port, reply, reply_bytes) == reply_bytes &&
-            reply[0] * 256 + reply[1] <= highest_count)
-            ports[k].answer = reply[0] * 256 + reply[1];
-    }
+            ports[k].asked = link::open_board_line(static_cast<std::int32_t>(k), ports[k].port.path.c_str()) > 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(link::board_start_up_ms));
+    for (std::size_t k = 0; k < ports.size(); ++k)
+        if (ports[k].asked)
+            ports[k].answer = ask_conversion(static_cast<std::int32_t>(k));
     link::close_serial_ports();
 }
 
-std::string holders_text(const tools::device_holders &holding)
+std::string holders_text(const device_holders &holding)
 {
     std::string text;
     for (const auto &p : holding.holders)

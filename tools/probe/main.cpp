@@ -1,9 +1,10 @@
 // vostrelle-probe's command line: one subcommand a run.
 #include <iostream>
 
+#include "board.h"
 #include "command_line.h"
-#include "probe.h"
 #include "host_main.h"
+#include "probe.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ struct command_line {
     int watch_interval = 200, watch_frames = 0;
     std::string output;
     std::vector<std::string> values;
+    probe::set_request request;
     probe::list_options list_options;
     std::string rule_device;
 
@@ -43,6 +45,7 @@ struct command_line {
         set = app.add_subcommand("set", "Drive an output: pwm VALUE | freq VALUE | led on|off | line K on|off");
         set->add_option("output", output, "pwm, freq, led or line")->required();
         set->add_option("values", values, "The value(s)")->required();
+        set->callback([this] { check_set_request(); });
         doctor = app.add_subcommand("doctor", "Explain why readings might be zeros, each finding with what to do");
         list = app.add_subcommand("list", "Every ACM and USB serial port: what it is, who may open it, who holds it");
         list->add_flag("--ask", list_options.ask, "Send one conversion to each port and say which answer like the "
@@ -53,6 +56,14 @@ struct command_line {
         udev_rule->add_option("device", rule_device, "The board's port (default: the driver's device)");
     }
 
+    void check_set_request()
+    {
+        const auto parsed = probe::parse_set_request(output, values);
+        if (!parsed.request)
+            throw tools::refusal(probe::set_refusal(parsed.problem));
+        request = *parsed.request;
+    }
+
     void add_record()
     {
         auto &o = record_options;
@@ -60,7 +71,7 @@ struct command_line {
                                               "interval; Ctrl-C ends it with every row written");
         record->add_option("--channels", o.channels, "Inputs to record, e.g. 0,3,5 (default: all)")
             ->delimiter(',')
-            ->check(CLI::Range(0, 7));
+            ->check(CLI::Range(0, host::board::input_count - 1));
         auto *counts = record->add_flag("--counts", o.counts, "Record counts 0..1023");
         record->add_flag("--volts", volts_flag, "Record volts 0..5 (the default)")->excludes(counts);
         auto *interval = record->add_option("--interval", o.interval_ms, "Milliseconds from one scan's start to the "
@@ -87,9 +98,6 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
         return probe::run_udev_rule(c.rule_device);
     if (c.doctor->parsed())
         return probe::run_doctor(libraries, mode);
-    std::optional<probe::set_request> request;
-    if (c.set->parsed() && !(request = probe::parse_set_request(c.output, c.values)))
-        return tools::usage_error;
     std::optional<probe::record_plan> plan;
     if (c.record->parsed() && !(plan = probe::plan_recording(c.record_options)))
         return tools::usage_error;
@@ -106,7 +114,7 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
         return probe::run_record(*session, *plan);
     if (c.watch->parsed())
         return probe::run_watch(*session, c.watch_interval, c.watch_frames);
-    return probe::run_set(*session, *request);
+    return probe::run_set(*session, c.request);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// Serial ports: their names, USB identity, access and holders.
 #include "ports.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "processes.h"
 #include "session.h"
 
 namespace vostrelle::probe {
@@ -108,7 +110,7 @@ port_access access_to(const std::string &device)
 
 serial_port describe_port(const std::string &path)
 {
-    return {path, stable_name_of(path), usb_identity_of(path), access_to(path), tools::processes_holding(path)};
+    return {path, stable_name_of(path), usb_identity_of(path), access_to(path), processes_holding(path)};
 }
 
 std::string mode_text(mode_t mode)

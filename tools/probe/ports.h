@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "processes.h"
+#include "holders.h"
 
 namespace vostrelle::probe {
 
@@ -35,7 +35,7 @@ struct serial_port {
     std::optional<std::string> stable_name; // /dev/serial/by-id/...
     std::optional<usb_identity> usb;
     port_access access;
-    tools::device_holders holding;
+    device_holders holding;
 };
 
 // Every /dev/ttyACM* and /dev/ttyUSB*, in order.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "session.h"
+#include "set_request.h"
 
 namespace vostrelle::probe {
 
@@ -56,12 +57,6 @@ struct list_options {
     bool json = false;
 };
 
-// `set pwm V`, `set freq V`, `set led on|off`, `set line K on|off`.
-struct set_request {
-    bool analog = false; // sa, else sb
-    int channel = 0;
-    int value = 0;
-};
 
 int run_info(session &s);
 int run_read(session &s, const read_options &options);
@@ -72,7 +67,6 @@ std::optional<record_plan> plan_recording(const record_options &options);
 bool open_record_outputs(record_plan &plan);
 int run_record(session &s, record_plan &plan);
 int run_watch(session &s, int interval_ms, int frames);
-std::optional<set_request> parse_set_request(const std::string &what, const std::vector<std::string> &values);
 int run_set(session &s, const set_request &request);
 int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate);
 int run_list(const list_options &options);

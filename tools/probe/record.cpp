@@ -222,15 +222,12 @@ struct scan_loop {
 
     bool more() const { return written && (!plan.slots || schedule.slot < *plan.slots); }
 
-    // Skips the slots already over at `now` (never past the last one); false
-    // when there were none.
+    // Skips the slots already over at `now`; false when there were none.
     bool skip_missed(clock_type::time_point now)
     {
-        const long long behind = schedule.over_at(now);
-        const long long skipped = plan.slots ? std::min(behind, *plan.slots - schedule.slot) : behind;
-        log.missed += skipped;
-        schedule.slot += skipped;
-        return behind > 0;
+        const bool behind = schedule.over_at(now) > 0;
+        log.missed += schedule.skip_over(now, plan.slots);
+        return behind;
     }
 
     void scan(clock_type::time_point began, clock_type::time_point due)

@@ -5,6 +5,7 @@
 
 #include "ports.h"
 #include "probe.h"
+#include "udev_rule.h"
 
 namespace vostrelle::probe {
 
@@ -12,7 +13,9 @@ namespace {
 
 constexpr const char *rule_file = "/etc/udev/rules.d/70-vostrelle.rules";
 
-std::string rule_for(const usb_identity &usb)
+} // namespace
+
+std::string udev_rule_for(const usb_identity &usb)
 {
     std::string rule = "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + usb.vendor_id + "\", ATTRS{idProduct}==\"" +
                        usb.product_id + "\"";
@@ -21,14 +24,10 @@ std::string rule_for(const usb_identity &usb)
     return rule + ", TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", SYMLINK+=\"vostrelle\"";
 }
 
-// Values go inside double quotes in the rule: refuse anything that could end
-// or change the quoting.
-bool plain(const std::string &value)
+bool plain_udev_value(const std::string &value)
 {
     return value.find_first_of("\"\\\n\r") == std::string::npos;
 }
-
-} // namespace
 
 int run_udev_rule(const std::string &requested)
 {
@@ -39,14 +38,14 @@ int run_udev_rule(const std::string &requested)
                   << " in sysfs: plug the board in and name its port (`vostrelle-probe list` shows them)\n";
         return 1;
     }
-    if (!plain(usb->vendor_id) || !plain(usb->product_id) || !plain(usb->serial)) {
+    if (!plain_udev_value(usb->vendor_id) || !plain_udev_value(usb->product_id) || !plain_udev_value(usb->serial)) {
         std::cerr << "vostrelle-probe udev-rule: the USB attributes of " << device << " hold quotes or line breaks\n";
         return 1;
     }
     std::cout << "# " << rule_file << ": the Vostrelle board " << usb->manufacturer << " " << usb->product
               << " (USB " << usb->vendor_id << ":" << usb->product_id
               << (usb->serial.empty() ? "" : ", serial " + usb->serial) << ")\n"
-              << rule_for(*usb) << "\n";
+              << udev_rule_for(*usb) << "\n";
     std::cerr << "To install it and apply it to the board now:\n"
               << "  vostrelle-probe udev-rule " << device << " | sudo tee " << rule_file << "\n"
               << "  sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=tty\n";

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "board.h"
 #include "command_line.h"
 #include "run_program.h"
 #include "simulated_board.h"
@@ -28,7 +29,7 @@ struct options {
     std::string link, mode_name = "healthy";
     std::vector<std::string> inputs, steps, command;
     bool wave = false, trace = false, print_device = false, run = false;
-    int late_us = 5500;
+    int late_us = static_cast<int>(host::board::late_reply_delay.count());
     double seconds = 0;
     sim::fault_mode mode = sim::fault_mode::healthy;
     std::vector<std::pair<int, std::uint16_t>> fixed;
@@ -39,48 +40,63 @@ struct options {
     std::vector<step> timed;
 };
 
-// K=COUNT with K 0..7 and COUNT 0..1023.
-std::optional<std::pair<int, std::uint16_t>> parse_input(const std::string &text)
+using input_setting = std::pair<int, std::uint16_t>;
+
+// K=COUNT with K an input and COUNT 0..1023.
+std::optional<input_setting> parse_input(std::string_view text)
 {
     const auto equals = text.find('=');
     if (equals == std::string::npos)
         return std::nullopt;
-    const auto channel = tools::parse_int(std::string_view(text).substr(0, equals), 0, 7);
-    const auto count = tools::parse_int(std::string_view(text).substr(equals + 1), 0, 1023);
+    const auto channel = tools::parse_int(text.substr(0, equals), 0, host::board::input_count - 1);
+    const auto count = tools::parse_int(text.substr(equals + 1), 0, host::board::count_highest);
     if (!channel || !count)
         return std::nullopt;
-    return std::pair{*channel, static_cast<std::uint16_t>(*count)};
+    return input_setting{*channel, static_cast<std::uint16_t>(*count)};
 }
 
-// The checks CLI11 cannot make; a message and false on the first problem.
+// K=COUNT@SECONDS, SECONDS 0..86400.
+std::optional<options::step> parse_step(const std::string &text)
+{
+    const auto at = text.rfind('@');
+    const auto input = parse_input(std::string_view(text).substr(0, at));
+    const std::string when = at == std::string::npos ? "" : text.substr(at + 1);
+    double seconds = -1;
+    const auto [end, error] = std::from_chars(when.data(), when.data() + when.size(), seconds);
+    if (!input || error != std::errc{} || end != when.data() + when.size() || seconds < 0 || seconds > 86400)
+        return std::nullopt;
+    return options::step{seconds, *input};
+}
+
+void take_mode(options &o, const std::string &name)
+{
+    const auto mode = sim::parse_fault_mode(name);
+    if (!mode)
+        throw tools::refusal("vostrelle-sim: unknown mode '" + name + "' (use " + sim::fault_mode_list() + ")\n");
+    o.mode = *mode;
+}
+
+void take_input(options &o, const std::string &text)
+{
+    const auto input = parse_input(text);
+    if (!input)
+        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" + text +
+                             "'\n");
+    o.fixed.push_back(*input);
+}
+
+void take_step(options &o, const std::string &text)
+{
+    const auto step = parse_step(text);
+    if (!step)
+        throw tools::refusal("vostrelle-sim: --step takes K=COUNT@SECONDS, SECONDS 0..86400, not '" + text +
+                             "'\n");
+    o.timed.push_back(*step);
+}
+
+// What CLI11's checks leave; a message and false on a problem.
 bool complete(options &o)
 {
-    const auto mode = sim::parse_fault_mode(o.mode_name);
-    if (!mode) {
-        std::cerr << "vostrelle-sim: unknown mode '" << o.mode_name << "' (use " << sim::fault_mode_list() << ")\n";
-        return false;
-    }
-    o.mode = *mode;
-    for (const auto &text : o.inputs) {
-        const auto input = parse_input(text);
-        if (!input) {
-            std::cerr << "vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" << text << "'\n";
-            return false;
-        }
-        o.fixed.push_back(*input);
-    }
-    for (const auto &text : o.steps) {
-        const auto at = text.rfind('@');
-        const auto input = parse_input(text.substr(0, at));
-        const std::string when = at == std::string::npos ? "" : text.substr(at + 1);
-        double seconds = -1;
-        const auto [end, error] = std::from_chars(when.data(), when.data() + when.size(), seconds);
-        if (!input || error != std::errc{} || end != when.data() + when.size() || seconds < 0 || seconds > 86400) {
-            std::cerr << "vostrelle-sim: --step takes K=COUNT@SECONDS, SECONDS 0..86400, not '" << text << "'\n";
-            return false;
-        }
-        o.timed.push_back({seconds, *input});
-    }
     std::sort(o.timed.begin(), o.timed.end(), [](const auto &a, const auto &b) { return a.seconds < b.seconds; });
     if (o.run != !o.command.empty()) {
         std::cerr << "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n";
@@ -152,14 +168,8 @@ int simulate(const options &o)
     return o.run ? sim::run_program(o.command, board.device_path()) : serve(o);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+void describe_options(CLI::App &app, options &o)
 {
-    tools::hold_stop_signals(); // before the board's thread starts
-    options o;
-    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
-                 "SIGHUP, or for as long as the program given with --run."};
     app.set_version_flag("--version", "vostrelle-sim " VOSTRELLE_VERSION);
     app.add_option("--link", o.link, "Also reach the board through this symbolic link (e.g. /dev/ttyACM0; needs "
                                      "write access there)");
@@ -168,14 +178,29 @@ int main(int argc, char **argv)
     app.add_flag("--run", o.run, "Run the program after -- with VOSTRELLE_DEVICE set to the board, end with it and "
                                  "exit with its status");
     app.add_option("command", o.command, "With --run: the program and its arguments, after --");
-    app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)");
+    app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)")
+        ->each([&o](const std::string &text) { take_input(o, text); });
     app.add_option("--step", o.steps, "Set an input at a time: K=COUNT@SECONDS after the start, saying when on the "
-                                      "wall clock, to time a program's reaction (repeatable)");
+                                      "wall clock, to time a program's reaction (repeatable)")
+        ->each([&o](const std::string &text) { take_step(o, text); });
     app.add_flag("--wave", o.wave, "Inputs follow slow sine waves");
-    app.add_option("--mode", o.mode_name, sim::fault_mode_list());
+    app.add_option("--mode", o.mode_name, sim::fault_mode_list())->each([&o](const std::string &name) {
+        take_mode(o, name);
+    });
     app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")->check(CLI::Range(0, 10000000));
     app.add_flag("--trace", o.trace, "Print every exchange with its time and direction");
     app.add_option("--seconds", o.seconds, "Stop after this many seconds")->check(CLI::Range(0.0, 1e9));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    tools::hold_stop_signals(); // before the board's thread starts
+    options o;
+    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
+                 "SIGHUP, or for as long as the program given with --run."};
+    describe_options(app, o);
     if (const auto status = tools::parse_command_line(app, argc, argv))
         return *status;
     if (!complete(o))

@@ -1,16 +1,13 @@
+// The simulator's --run: start the program, pass stop signals on, wait for its end.
 #include "run_program.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include "processes.h"
 #include "stop_signals.h"
-
-extern char **environ;
 
 namespace vostrelle::sim {
 
@@ -22,10 +19,10 @@ constexpr int killed_by_signal = 128;
 // The started program's status once it has ended, if it has.
 std::optional<int> ended(pid_t child)
 {
-    int status = 0;
-    if (waitpid(child, &status, WNOHANG) != child)
+    const auto end = tools::wait_for(child, false);
+    if (!end)
         return std::nullopt;
-    return WIFSIGNALED(status) ? killed_by_signal + WTERMSIG(status) : WEXITSTATUS(status);
+    return end->signal ? killed_by_signal + end->signal : end->status;
 }
 
 } // namespace
@@ -38,27 +35,16 @@ int run_program(const std::vector<std::string> &command, const std::string &devi
     pthread_sigmask(SIG_BLOCK, &child_signal, nullptr); // taken by the wait below
 
     setenv("VOSTRELLE_DEVICE", device.c_str(), 1);
-    std::vector<char *> argv = tools::argument_vector(command);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults = tools::stop_signal_set();
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t child = 0;
-    const int error = posix_spawnp(&child, argv[0], nullptr, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        std::cerr << "vostrelle-sim: cannot run " << command.front() << ": " << std::strerror(error) << "\n";
+    const tools::spawned child = tools::spawn(command, {.search_path = true, .default_stop_signals = true});
+    if (child.error != 0) {
+        std::cerr << "vostrelle-sim: cannot run " << command.front() << ": " << std::strerror(child.error) << "\n";
         return not_started;
     }
     for (;;) {
         const tools::taken_signal taken = tools::wait_for_stop_or_child();
         if (taken.number != SIGCHLD && taken.sent_by_process)
-            kill(child, taken.number);
-        if (const auto status = ended(child))
+            kill(child.pid, taken.number);
+        if (const auto status = ended(child.pid))
             return *status;
     }
 }

@@ -178,41 +178,52 @@ timespec simulated_board::time_until_next_reply() const
     return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
+timespec simulated_board::watch_line(pollfd &line) const
+{
+    std::lock_guard lock(mutex_);
+    const int wanted = (reading_ ? POLLIN : 0) | (mode_ == fault_mode::flood ? POLLOUT : 0);
+    line = {master_fd_, static_cast<short>(wanted), 0};
+    return pending_.empty() ? timespec{0, idle_poll_ns} : time_until_next_reply();
+}
+
+void simulated_board::drain_wake_pipe()
+{
+    char sink[64];
+    while (read(wake_pipe_[0], sink, sizeof sink) > 0) {
+    }
+}
+
+ssize_t simulated_board::serve_line(short revents, const std::vector<std::uint8_t> &noise)
+{
+    std::lock_guard lock(mutex_);
+    if (master_fd_ < 0)
+        return -1;
+    ssize_t got = 0;
+    if (revents & POLLIN) {
+        std::uint8_t bytes[256];
+        got = std::max<ssize_t>(read(master_fd_, bytes, sizeof bytes), 0);
+        for (ssize_t i = 0; i < got; ++i)
+            serve_byte(bytes[i]);
+    }
+    if (mode_ == fault_mode::flood && (revents & POLLOUT))
+        send(noise);
+    send_due_replies();
+    return got;
+}
+
 void simulated_board::run()
 {
-    std::vector<std::uint8_t> noise(flood_chunk, 0xA5);
+    const std::vector<std::uint8_t> noise(flood_chunk, 0xA5);
     while (!stopping_) {
         pollfd fds[2] = {{-1, 0, 0}, {wake_pipe_[0], POLLIN, 0}};
-        timespec timeout{0, idle_poll_ns};
-        {
-            std::lock_guard lock(mutex_);
-            const short wanted = static_cast<short>((reading_ ? POLLIN : 0) | (mode_ == fault_mode::flood ? POLLOUT : 0));
-            fds[0] = {master_fd_, wanted, 0};
-            if (!pending_.empty())
-                timeout = time_until_next_reply();
-        }
+        const timespec timeout = watch_line(fds[0]);
         if (ppoll(fds, 2, &timeout, nullptr) < 0 && errno != EINTR)
             break;
-        if (fds[1].revents & POLLIN) {
-            char sink[64];
-            while (read(wake_pipe_[0], sink, sizeof sink) > 0) {
-            }
-        }
-        ssize_t got = 0;
-        {
-            std::lock_guard lock(mutex_);
-            if (master_fd_ < 0)
-                continue;
-            if (fds[0].revents & POLLIN) {
-                std::uint8_t bytes[256];
-                got = read(master_fd_, bytes, sizeof bytes);
-                for (ssize_t i = 0; i < got; ++i)
-                    serve_byte(bytes[i]);
-            }
-            if (mode_ == fault_mode::flood && (fds[0].revents & POLLOUT))
-                send(noise);
-            send_due_replies();
-        }
+        if (fds[1].revents & POLLIN)
+            drain_wake_pipe();
+        const ssize_t got = serve_line(fds[0].revents, noise);
+        if (got < 0) // the line was closed
+            continue;
         tell_observer();
         if (got > 0) {
             std::lock_guard lock(mutex_);

@@ -16,6 +16,10 @@
 #include <vector>
 
 #include <ctime>
+#include <poll.h>
+#include <sys/types.h>
+
+#include "board.h"
 
 namespace vostrelle::sim {
 
@@ -112,6 +116,12 @@ private:
     };
 
     void run();
+    // The events to wait for on the line; how long to wait.
+    timespec watch_line(pollfd &line) const;
+    void drain_wake_pipe();
+    // Takes the driver's bytes and sends what is due; the bytes taken, or -1
+    // when the line is closed.
+    ssize_t serve_line(short revents, const std::vector<std::uint8_t> &noise);
     void wake();
     void tell_observer();
     void serve_byte(std::uint8_t byte);
@@ -131,11 +141,11 @@ private:
 
     mutable std::mutex mutex_;
     fault_mode mode_;
-    std::array<std::uint16_t, 8> inputs_{};
+    std::array<std::uint16_t, host::board::input_count> inputs_{};
     bool waveform_ = false;
     bool reading_ = true;
     bool recording_ = true;
-    std::chrono::microseconds late_delay_{5500};
+    std::chrono::microseconds late_delay_{host::board::late_reply_delay};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;
     std::vector<exchange> untold_; // for the observer, once the lock is free

@@ -1,5 +1,6 @@
-// The server's requests: the page and its files, the POSTs that drive the
-// outputs and the recording, each checked by the access rules first.
+// The server's connections and requests: the page and its files, the POSTs
+// that drive the outputs and the recording, each checked by the access rules
+// first.
 #include "server_parts.h"
 
 #include <vector>

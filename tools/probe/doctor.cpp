@@ -220,7 +220,7 @@ namespace {
 // held. Its access, for the conversion check.
 port_access examine_device(findings &out, const std::string &device)
 {
-    const port_access access = access_to(device);
+    port_access access = access_to(device);
     if (!access.exists)
         examine_missing(out, device);
     else if (!access.character_device)

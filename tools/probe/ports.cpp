@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "processes.h"
-#include "session.h"
 
 namespace vostrelle::probe {
 
@@ -58,7 +57,6 @@ std::optional<std::string> stable_name_of(const std::string &device)
 
 } // namespace
 
-std::string driver_device() { return host::chosen_device(nullptr); }
 
 std::vector<std::string> serial_port_paths()
 {

@@ -11,10 +11,6 @@
 
 namespace vostrelle::probe {
 
-// The device the driver opens without a simulated board, for the panel until
-// it takes it from its session.
-std::string driver_device();
-
 struct usb_identity {
     std::string vendor_id, product_id; // four hex digits each
     std::string manufacturer, product, serial;

@@ -14,7 +14,7 @@
 
 namespace vostrelle::probe {
 
-// The panel's names for what moved to tools/host/, until it uses those.
+// The probe is one of the hosts: the session's names are its own.
 using host::answer;
 using host::answer_check;
 using host::check_answer;

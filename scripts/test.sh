@@ -23,7 +23,7 @@ timed() { # timed NAME COMMAND...: runs it, notes its time and test count, keeps
   counted=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)/\2 tests, \1 failed/p;
     s/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 checks passed, \2 failed/p' "$log/$name" | tail -1)
   local behind
-  behind=$(cat "$log/.$name.took" 2>/dev/null)
+  behind=$(cat "$log/.$name.took" 2>/dev/null || true)
   timings+=("$(printf '%-9s %4d s %-18s %s' "$name" $((SECONDS - start)) "$behind" "$counted")")
 }
 

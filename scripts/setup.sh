@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ g++-i686-linux-gnu libc6-i386 qemu-user googletest libcli11-dev
   python3 python3-serial gnuplot-nox valgrind clang libclang-rt-14-dev
-  cppcheck clang-tidy tmux file pkg-config dpkg-dev
+  cppcheck clang-tidy tmux file pkg-config dpkg-dev patchelf
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf lintian help2man
   python3-pytest python3-numpy python3-matplotlib python3-venv python3-pip
   libboost-dev chromium curl iproute2

@@ -6,7 +6,7 @@ set -u
 packages=$1 source=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-emulator=()
+runner= # the amd64 programs run here as they are
 source "$source/tests/tools/helpers.sh"
 
 root=$scratch/root

@@ -2,13 +2,11 @@
 # What a user meets in the field: a board at another port, group membership
 # not yet in the session, a simulated board for any user, the udev rule, and
 # the tools' behaviour under signals and stalled output.
-# Usage: field_test.sh PROBE SIM DEVICE-HOST LIBRARY [EMULATOR...]
+# Usage: field_test.sh PROBE SIM DEVICE-HOST LIBRARY RUNNER
 # Parts that need root (users, /dev, set-user-ID) say so and are skipped
 # without it.
 set -u
-probe=$1 sim=$2 device_host=$3 library=$4
-shift 4
-emulator=("$@")
+probe=$1 sim=$2 device_host=$3 library=$4 runner=$5
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
 cleanup() {
@@ -30,20 +28,20 @@ if $as_root; then
   usermod -aG $group $member
   # A stand-in for the board's device node: /dev/null's numbers, our group.
   mknod "$scratch/ttyFAKE" c 1 3 && chgrp $group "$scratch/ttyFAKE" && chmod 660 "$scratch/ttyFAKE"
-  if ! setpriv --reuid=$outsider --regid=$outsider --clear-groups test -x "$probe"; then
-    echo "skipped the parts as other users: they cannot reach $probe"
+  if ! setpriv --reuid=$outsider --regid=$outsider --clear-groups test -x "$probe" -a -x "$runner"; then
+    echo "skipped the parts as other users: they cannot reach $probe or $runner"
     as_root=false
   fi
 else
   echo "skipped the parts as other users and in /dev: they need root"
 fi
-# as USER [--in-session] PROGRAM ARGS...: with no groups, or with the groups
-# /etc/group gives the user.
+# as USER [--in-session] PROGRAM ARGS...: PROGRAM (one built here) through the
+# runner, with no groups, or with the groups /etc/group gives the user.
 as() {
   local user=$1 groups=--clear-groups
   shift
   [ "$1" = --in-session ] && { groups=--init-groups; shift; }
-  setpriv --reuid="$user" --regid="$user" "$groups" "$@"
+  setpriv --reuid="$user" --regid="$user" "$groups" "$runner" "$@"
 }
 
 # Usage errors exit 2 from either tool, whatever catches them.
@@ -67,23 +65,23 @@ VOSTRELLE_SYSFS_ROOT="$scratch/sys" start udev-none "$probe" udev-rule /dev/ttyA
 
 if $as_root; then
   VOSTRELLE_DEVICE="$scratch/ttyFAKE" start doctor-root "$probe" doctor
-  VOSTRELLE_DEVICE="$scratch/ttyFAKE" start doctor-outsider as $outsider "${emulator[@]}" "$probe" doctor
-  VOSTRELLE_DEVICE="$scratch/ttyFAKE" start doctor-not-in-session as $member "${emulator[@]}" "$probe" doctor
+  VOSTRELLE_DEVICE="$scratch/ttyFAKE" start doctor-outsider as $outsider "$probe" doctor
+  VOSTRELLE_DEVICE="$scratch/ttyFAKE" start doctor-not-in-session as $member "$probe" doctor
   VOSTRELLE_DEVICE="$scratch/ttyFAKE" start doctor-in-session \
-    as $member --in-session "${emulator[@]}" "$probe" doctor
+    as $member --in-session "$probe" doctor
 fi
 # The doctors convert against a device that never answers, busy-waiting each
 # reply's deadline: on two cores they would starve the simulated boards below.
 finish_started
 
 # The simulator ends with the program it runs and passes on its status.
-start_reading run-read "0  EA0(PA0)0..1023     321" "$sim" --input 0=321 --run -- "${emulator[@]}" "$probe" read
+start_reading run-read "0  EA0(PA0)0..1023     321" "$sim" --input 0=321 --run -- "$runner" "$probe" read
 $as_root && start_reading run-as-user "0  EA0(PA0)0..1023     654" \
-  as $outsider "$sim" --input 0=654 --run -- "${emulator[@]}" "$probe" read
+  as $outsider "$sim" --input 0=654 --run -- "$runner" "$probe" read
 
 # A set-user-ID host never takes the device from its caller. Without an
 # emulator only: under one, the emulator is what would be set-user-ID.
-if $as_root && [ ${#emulator[@]} -eq 0 ]; then
+if $as_root && ! "$runner" --emulated; then
   : >"$scratch/chosen" && chmod 666 "$scratch/chosen"
   cp "$device_host" "$scratch/plain-host" && cp "$device_host" "$scratch/suid-host"
   chmod 4755 "$scratch/suid-host"
@@ -96,7 +94,7 @@ finish_started
 
 # Ctrl-Z and fg do not end the simulator; a closed terminal (SIGHUP) does,
 # and takes its link away.
-"${emulator[@]}" "$sim" --link "$scratch/board" >"$scratch/sim-signals" 2>&1 &
+"$runner" "$sim" --link "$scratch/board" >"$scratch/sim-signals" 2>&1 &
 sim_pid=$!
 wait_for test -L "$scratch/board"
 kill -STOP $sim_pid && kill -CONT $sim_pid && sleep 0.3
@@ -110,11 +108,11 @@ check "and removes its link" test ! -e "$scratch/board"
 # A trace nobody reads never holds up the board, and SIGTERM still ends it.
 mkfifo "$scratch/stalled"
 exec 3<>"$scratch/stalled" # opened, never read
-"${emulator[@]}" "$sim" --trace --print-device --input 2=700 >&3 2>/dev/null &
+"$runner" "$sim" --trace --print-device --input 2=700 >&3 2>/dev/null &
 traced=$!
 wait_for sh -c "[ \$(find /proc/$traced/fd -lname '/dev/pts/*' 2>/dev/null | wc -l) -gt 0 ]"
 device=$(readlink /proc/$traced/fd/* 2>/dev/null | grep -m1 '^/dev/pts/')
-VOSTRELLE_DEVICE=$device "${emulator[@]}" "$probe" read --csv --count 60 --interval 0 >"$scratch/traced-read" 2>&1
+VOSTRELLE_DEVICE=$device "$runner" "$probe" read --csv --count 60 --interval 0 >"$scratch/traced-read" 2>&1
 # A board held up by its trace would answer none; on a busy machine a reply
 # now and then comes after the driver's deadline and reads wrong.
 check "a board whose trace is not read still answers" test "$(count_of traced-read ',2,EA2\(PA2\)0\.\.1023,700,')" -ge 54
@@ -125,7 +123,7 @@ exec 3>&-
 
 # A board at /dev/ttyACM1 only, then a second one at /dev/ttyACM0.
 if $as_root && [ ! -e /dev/ttyACM0 ] && [ ! -e /dev/ttyACM1 ]; then
-  "${emulator[@]}" "$sim" --link /dev/ttyACM1 --input 0=111 >/dev/null 2>&1 &
+  "$runner" "$sim" --link /dev/ttyACM1 --input 0=111 >/dev/null 2>&1 &
   wait_for test -L /dev/ttyACM1
   start doctor-acm1 "$probe" doctor
   VOSTRELLE_DEVICE=/dev/ttyACM1 start_reading read-acm1 "0  EA0(PA0)0..1023     111" "$probe" read
@@ -134,7 +132,7 @@ if $as_root && [ ! -e /dev/ttyACM0 ] && [ ! -e /dev/ttyACM1 ]; then
     "FAIL  /dev/ttyACM0 does not exist, but /dev/ttyACM1 does: .*VOSTRELLE_DEVICE=/dev/ttyACM1"
   check "and fails" test "$(status_of doctor-acm1)" -eq 1
   check "VOSTRELLE_DEVICE leads the driver there" has read-acm1 "0  EA0(PA0)0..1023     111"
-  "${emulator[@]}" "$sim" --link /dev/ttyACM0 --input 0=222 >/dev/null 2>&1 &
+  "$runner" "$sim" --link /dev/ttyACM0 --input 0=222 >/dev/null 2>&1 &
   wait_for test -L /dev/ttyACM0
   start list "$probe" list --ask
   finish_started # two askers at once would take each other's replies

@@ -1,6 +1,7 @@
 # Shared by the tools' test scripts: checks, counted; programs run side by
-# side. The sourcing script sets $scratch (a directory) and $emulator (an
-# array, empty where programs run natively).
+# side. The sourcing script sets $scratch (a directory) and $runner (the
+# build's run-target, which starts a program built for the target under the
+# emulator where one is needed; empty for programs this machine runs).
 passed=0 failed=0 started=()
 
 check() { # check NAME CONDITION-COMMAND...
@@ -17,7 +18,7 @@ check() { # check NAME CONDITION-COMMAND...
 # go side by side: start NAME PROGRAM ARGS... runs one in the background with
 # its output in $scratch/NAME; after finish_started, status_of NAME is its
 # exit status. A shell function given as the program runs as it is; it puts
-# the emulator where it belongs itself.
+# the runner where it belongs itself.
 start() { run_logged "$1" "" "${@:2}" & started+=($!); }
 # start_reading NAME PATTERN PROGRAM ARGS...: as start, for a run checked by
 # an exact reading, which runs again (three runs at most) until its output
@@ -28,7 +29,7 @@ start_reading() { run_logged "$@" & started+=($!); }
 run_logged() {
   local name=$1 pattern=$2
   shift 2
-  local run=("${emulator[@]}")
+  local run=(${runner:+"$runner"})
   declare -F "$1" >/dev/null && run=()
   for _ in 1 2 3; do
     "${run[@]}" "$@" >"$scratch/$name" 2>&1

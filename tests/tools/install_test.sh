@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs into a staging prefix, builds a C consumer with pkg-config and with
-# find_package, and runs both against the simulated board.
-# Usage: install_test.sh BUILD-DIR SOURCE-DIR POINTER-BYTES [EMULATOR...]
+# find_package, and runs both against the simulated board, every program
+# through RUNNER. With INTERPRETER (an ELF interpreter that does not exist),
+# the consumers and the installed simulator get it, so that only the runner
+# can start them.
+# Usage: install_test.sh BUILD-DIR SOURCE-DIR POINTER-BYTES RUNNER [INTERPRETER]
 set -u
-build=$1 source=$2 pointer_bytes=$3
-shift 3
-emulator=("$@")
+build=$1 source=$2 pointer_bytes=$3 runner=$4 interpreter=${5:-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 source "$source/tests/tools/helpers.sh"
@@ -26,7 +27,13 @@ if [ "$pointer_bytes" = 4 ]; then
   compiler=i686-linux-gnu-gcc
   toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/i386.cmake")
 fi
-"$compiler" "$source/tests/tools/consumer/consumer.c" -o "$scratch/consumer-pc" \
+link=()
+if [ -n "$interpreter" ]; then
+  link=(-Wl,--dynamic-linker="$interpreter")
+  toolchain+=(-DCMAKE_EXE_LINKER_FLAGS="${link[*]}")
+  patchelf --set-interpreter "$interpreter" "$stage/bin/vostrelle-sim"
+fi
+"$compiler" "$source/tests/tools/consumer/consumer.c" -o "$scratch/consumer-pc" "${link[@]}" \
   $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs vostrelle) >"$scratch/pc.log" 2>&1
 check "a consumer builds with pkg-config" test $? -eq 0
 cmake -S "$source/tests/tools/consumer" -B "$scratch/consumer-build" -DCMAKE_PREFIX_PATH="$stage" \
@@ -35,7 +42,7 @@ check "a consumer builds with find_package" test $? -eq 0
 
 for consumer in "$scratch/consumer-pc" "$scratch/consumer-build/consumer"; do
   start_reading run "ea(0) 321" "$stage/bin/vostrelle-sim" --input 0=321 --run -- \
-    env LD_LIBRARY_PATH="$libdir" "${emulator[@]}" "$consumer"
+    env LD_LIBRARY_PATH="$libdir" "$runner" "$consumer"
   finish_started
   check "$(basename "$consumer") runs" has run "title Vostrelle"
   check "$(basename "$consumer") reads the simulated board" has run "ea(0) 321"

@@ -5,15 +5,13 @@
 # reason and never reach the board (the simulator's trace shows what did).
 # One request for each kind of refusal; the rules' every case is in
 # tests/tools/panel/ (panel_rules_test).
-# Usage: panel_test.sh PANEL SIM [EMULATOR...]
+# Usage: panel_test.sh PANEL SIM RUNNER
 set -u
-panel=$1 sim=$2
-shift 2
-emulator=("$@")
+panel=$1 sim=$2 runner=$3
 scratch=$(mktemp -d)
 source "$(dirname "$0")/helpers.sh"
 
-"${emulator[@]}" "$sim" --trace --run -- "${emulator[@]}" "$panel" --port 0 >"$scratch/out" 2>&1 &
+"$runner" "$sim" --trace --run -- "$runner" "$panel" --port 0 >"$scratch/out" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
 wait_for grep -q "token=" "$scratch/out" || wait_for grep -q "token=" "$scratch/out"
@@ -89,7 +87,7 @@ last_status() { # last_status COOKIE-JAR BASE: the latest status event of 3 s of
   timeout 3 curl -s -N -b "$1" "$2/events/0" | sed -n 's/^data: \(.*"answer".*\)$/\1/p' | tail -1 | grep -o '"answer":"[a-z-]*"'
 }
 check "the status says the board answers" test "$(last_status "$jar" "$base")" = '"answer":"whole"'
-"${emulator[@]}" "$panel" --simulate=silent --port 0 >"$scratch/silent-panel" 2>&1 &
+"$runner" "$panel" --simulate=silent --port 0 >"$scratch/silent-panel" 2>&1 &
 silent=$!
 wait_for grep -q token= "$scratch/silent-panel" || wait_for grep -q token= "$scratch/silent-panel"
 silent_url=$(grep -o 'http://[^ ]*token=[0-9a-f]*' "$scratch/silent-panel")

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # vostrelle-probe record as a user sees it: rows on a fixed schedule, missed
 # slots counted, a stop that keeps every row, the refusal of an impossible
-# interval, the plot. Usage: record_test.sh PROBE [EMULATOR...]
+# interval, the plot. Usage: record_test.sh PROBE RUNNER
 set -u
-probe=$1
-shift
-emulator=("$@")
+probe=$1 runner=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/helpers.sh"
@@ -42,9 +40,7 @@ check "and the plot is a PNG" test "$(head -c 4 "$scratch/rows.png" | tail -c 3)
 
 # SIGTERM ends an open-ended recording with every row written whole, and
 # without gnuplot the recording still succeeds.
-run=("${emulator[@]}")
-((${#run[@]})) && run[0]=$(command -v "${run[0]}")
-PATH=/nonexistent "${run[@]}" "$probe" --simulate record --channels 2 --interval 20 \
+PATH=/nonexistent "$runner" "$probe" --simulate record --channels 2 --interval 20 \
   --output "$scratch/stopped.csv" --plot "$scratch/stopped.png" 2>"$scratch/stopped" &
 recorder=$!
 wait_for sh -c "[ \$(wc -l <'$scratch/stopped.csv') -gt 5 ]"

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # What a user of vostrelle-probe and vostrelle-sim sees: outputs, exit codes,
-# and the simulator's link. Usage: tools_test.sh PROBE SIM [EMULATOR...]
+# and the simulator's link. Usage: tools_test.sh PROBE SIM RUNNER
 set -u
-probe=$1 sim=$2
-shift 2
-emulator=("$@")
+probe=$1 sim=$2 runner=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/helpers.sh"
@@ -34,7 +32,7 @@ if command -v tmux >/dev/null; then
   # Ctrl-C in a real terminal ends watch cleanly and brings the cursor back.
   session=vostrelle-watch-$$
   tmux new-session -d -s "$session" -x 100 -y 20 \
-    "${emulator[*]} $probe --simulate watch --interval 50; echo exit=\$? > $scratch/watch-exit; sleep 5"
+    "$runner $probe --simulate watch --interval 50; echo exit=\$? > $scratch/watch-exit; sleep 5"
   wait_for sh -c "tmux capture-pane -p -t $session | grep -q 'PA7 \['"
   tmux capture-pane -p -t "$session" >"$scratch/watch-screen"
   tmux send-keys -t "$session" C-c
@@ -44,7 +42,7 @@ if command -v tmux >/dev/null; then
   check "Ctrl-C ends watch cleanly" has watch-exit "exit=0"
 fi
 
-"${emulator[@]}" "$sim" --link "$scratch/board" --input 0=321 >"$scratch/sim" 2>&1 &
+"$runner" "$sim" --link "$scratch/board" --input 0=321 >"$scratch/sim" 2>&1 &
 sim_pid=$!
 wait_for test -L "$scratch/board"
 check "the simulator makes its link" test -L "$scratch/board"

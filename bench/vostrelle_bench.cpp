@@ -54,10 +54,10 @@ struct summary {
     std::string name;
     int calls = 0;
     double p50 = 0, p90 = 0, p99 = 0, max = 0; // ms
-    double cpu_us = 0;                        // per call
-    double syscalls = 0;                      // per call
-    double floor_ms = 0;                      // 0: none
-    double window_high_ms = 0;                // silent board: upper end of the stated window
+    double cpu_us = 0;                         // per call
+    double syscalls = 0;                       // per call
+    double floor_ms = 0;                       // 0: none
+    double window_high_ms = 0;                 // silent board: upper end of the stated window
 };
 
 double percentile(std::vector<double> sorted, double p)
@@ -139,7 +139,8 @@ summary measure_fast(const std::string &name, int calls, const std::function<voi
         const auto start = steady::now();
         for (int i = 0; i < batch; ++i)
             call();
-        per_call_ms.push_back(std::chrono::duration<double, std::milli>(steady::now() - start).count() / batch);
+        per_call_ms.push_back(std::chrono::duration<double, std::milli>(steady::now() - start).count() /
+                              batch);
     }
     counting = false;
     return summarise(name + " (batches of 1000)", calls, per_call_ms, thread_cpu_seconds() - cpu_start);
@@ -170,8 +171,8 @@ std::string table(const std::vector<summary> &rows)
                 return ms < r.floor_ms ? "below" : ms <= r.window_high_ms ? "inside" : "above";
             };
             char text[96];
-            std::snprintf(text, sizeof text, "window %.0f-%.0f ms: p50 %s, p99 %s", r.floor_ms, r.window_high_ms,
-                          where(r.p50), where(r.p99));
+            std::snprintf(text, sizeof text, "window %.0f-%.0f ms: p50 %s, p99 %s", r.floor_ms,
+                          r.window_high_ms, where(r.p50), where(r.p99));
             floor = text;
         } else if (r.floor_ms > 0) {
             char text[96];
@@ -179,9 +180,9 @@ std::string table(const std::vector<summary> &rows)
                           (r.p50 / r.floor_ms - 1) * 100, (r.p99 / r.floor_ms - 1) * 100);
             floor = text;
         }
-        out << "| " << r.name << " | " << r.calls << " | " << format_ms(r.p50) << " | " << format_ms(r.p90) << " | "
-            << format_ms(r.p99) << " | " << format_ms(r.max) << " | " << cpu << " | " << sys << " | " << floor
-            << " |\n";
+        out << "| " << r.name << " | " << r.calls << " | " << format_ms(r.p50) << " | " << format_ms(r.p90)
+            << " | " << format_ms(r.p99) << " | " << format_ms(r.max) << " | " << cpu << " | " << sys << " | "
+            << floor << " |\n";
     }
     return out.str();
 }
@@ -260,36 +261,45 @@ int main(int argc, char **argv)
     const auto dat = [&](const std::string &name) { return out + "/latency-" + name + ".dat"; };
     // What the kernel's sleep alone costs: the settle delay's share.
     for (const int ms : {1, 2}) {
-        auto bare = measure("reference: nanosleep(" + std::to_string(ms) + " ms) alone", conversions, [&] {
-            const timespec interval{0, ms * 1000000L};
-            nanosleep(&interval, nullptr);
-        }, "");
+        auto bare = measure(
+            "reference: nanosleep(" + std::to_string(ms) + " ms) alone", conversions,
+            [&] {
+                const timespec interval{0, ms * 1000000L};
+                nanosleep(&interval, nullptr);
+            },
+            "");
         bare.floor_ms = ms;
         rows.push_back(bare);
     }
-    auto row = measure("ea, healthy board", conversions, [&] { api.ea(3); }, dat("ea-healthy"));
+    auto row = measure(
+        "ea, healthy board", conversions, [&] { api.ea(3); }, dat("ea-healthy"));
     row.floor_ms = 1;
     rows.push_back(row);
-    row = measure("ead, healthy board", conversions, [&] { api.ead(3); }, dat("ead-healthy"));
+    row = measure(
+        "ead, healthy board", conversions, [&] { api.ead(3); }, dat("ead-healthy"));
     row.floor_ms = 2;
     rows.push_back(row);
 
     board.set_mode(sim::fault_mode::late);
     board.set_late_delay(std::chrono::microseconds(1500));
-    rows.push_back(measure("ea, board answering after 1.5 ms", conversions, [&] { api.ea(3); }, dat("ea-late")));
+    rows.push_back(measure(
+        "ea, board answering after 1.5 ms", conversions, [&] { api.ea(3); }, dat("ea-late")));
     board.set_late_delay(std::chrono::microseconds(3000));
-    rows.push_back(measure("ead, board answering after 3 ms", conversions, [&] { api.ead(3); }, dat("ead-late")));
+    rows.push_back(measure(
+        "ead, board answering after 3 ms", conversions, [&] { api.ead(3); }, dat("ead-late")));
 
     // Back to back, each call starts just after a tick of the millisecond
     // clock and its waits run to their longest; spaced calls start anywhere.
     board.set_mode(sim::fault_mode::silent);
     for (const bool spaced : {true, false}) {
         const std::string how = spaced ? "silent board" : "silent board, back to back";
-        row = measure("ea, " + how, silent_conversions, [&] { api.ea(3); }, spaced ? dat("ea-silent") : "", spaced);
+        row = measure(
+            "ea, " + how, silent_conversions, [&] { api.ea(3); }, spaced ? dat("ea-silent") : "", spaced);
         row.floor_ms = 3;
         row.window_high_ms = 5;
         rows.push_back(row);
-        row = measure("ead, " + how, silent_conversions, [&] { api.ead(3); }, spaced ? dat("ead-silent") : "", spaced);
+        row = measure(
+            "ead, " + how, silent_conversions, [&] { api.ead(3); }, spaced ? dat("ead-silent") : "", spaced);
         row.floor_ms = 6;
         row.window_high_ms = 8;
         rows.push_back(row);
@@ -299,20 +309,25 @@ int main(int argc, char **argv)
     // The settle delay's overshoot is mostly the kernel's timer slack (50 us
     // by default), which belongs to the host's thread; a host may lower it.
     prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
-    row = measure("ea, healthy board, host timer slack 1 us", conversions, [&] { api.ea(3); }, "");
+    row = measure(
+        "ea, healthy board, host timer slack 1 us", conversions, [&] { api.ea(3); }, "");
     row.floor_ms = 1;
     rows.push_back(row);
-    row = measure("ead, healthy board, host timer slack 1 us", conversions, [&] { api.ead(3); }, "");
+    row = measure(
+        "ead, healthy board, host timer slack 1 us", conversions, [&] { api.ead(3); }, "");
     row.floor_ms = 2;
     rows.push_back(row);
     prctl(PR_SET_TIMERSLACK, 0UL, 0, 0, 0);
 
-    rows.push_back(measure("sa (PWM, 2-byte command)", conversions, [&] { api.sa(0, 128); }, ""));
-    rows.push_back(measure("sb (digital line)", conversions, [&] { api.sb(3, 1); }, ""));
+    rows.push_back(measure(
+        "sa (PWM, 2-byte command)", conversions, [&] { api.sa(0, 128); }, ""));
+    rows.push_back(measure(
+        "sb (digital line)", conversions, [&] { api.sb(3, 1); }, ""));
     rows.push_back(measure_fast("nea", name_calls, [&] { api.nea(3); }));
     rows.push_back(measure_fast("detail", name_calls, [&] { api.detail(); }));
     rows.push_back(measure_fast("rsb", name_calls, [&] { api.rsb(3); }));
-    rows.push_back(measure_fast("sbdouble (rounding, no board traffic)", name_calls, [&] { api.sbdouble(8.0, 2.5); }));
+    rows.push_back(
+        measure_fast("sbdouble (rounding, no board traffic)", name_calls, [&] { api.sbdouble(8.0, 2.5); }));
 
     const auto unload_start = steady::now();
     dlclose(handle);
@@ -328,12 +343,14 @@ int main(int argc, char **argv)
             for (double v; in >> v;)
                 ms.push_back(v);
             system_calls = 0;
-            summary s = summarise("peer: python3-serial, same exchange as ea", static_cast<int>(ms.size()), ms, 0);
+            summary s =
+                summarise("peer: python3-serial, same exchange as ea", static_cast<int>(ms.size()), ms, 0);
             s.floor_ms = 1;
             s.cpu_us = -1; // not measured for another process
             rows.push_back(s);
             char ratio[160];
-            std::snprintf(ratio, sizeof ratio, "\nea against the Python peer: p50 %.2fx, p99 %.2fx of its latency\n",
+            std::snprintf(ratio, sizeof ratio,
+                          "\nea against the Python peer: p50 %.2fx, p99 %.2fx of its latency\n",
                           rows[0].p50 / s.p50, rows[0].p99 / s.p99);
             peer = ratio;
         } else {
@@ -343,7 +360,8 @@ int main(int argc, char **argv)
 
     std::ostringstream report;
     report << table(rows) << peer << "\nLoad (dlopen, board present): " << format_ms(load_ms)
-           << " (the driver sleeps 2000 ms for the board to start); unload (dlclose): " << format_ms(unload_ms) << "\n";
+           << " (the driver sleeps 2000 ms for the board to start); unload (dlclose): "
+           << format_ms(unload_ms) << "\n";
     std::cout << report.str();
     std::ofstream(out + "/results.md") << report.str();
     std::ofstream(out + "/board-path") << board.device_path() << "\n";

@@ -58,46 +58,46 @@ typedef const char *vostrelle_text;
 
 /* The base entry points: stdcall, each also exported as c<name> (cdecl) and
  * std<name> (stdcall). */
-#define VOSTRELLE_BASE_ENTRY_POINTS(X)                                      \
-    X(ea, int, (int channel), (channel))             /* count 0..1023 */    \
-    X(ead, double, (int channel), (channel))         /* volts 0..5 */       \
-    X(eb, int, (int channel), (channel))             /* always -777 */      \
-    X(nea, vostrelle_text, (int channel), (channel))                        \
-    X(nead, vostrelle_text, (int channel), (channel))                       \
-    X(neb, vostrelle_text, (int channel), (channel)) /* always "" */        \
-    X(nsa, vostrelle_text, (int channel), (channel))                        \
-    X(nsad, vostrelle_text, (int channel), (channel))                       \
-    X(nsb, vostrelle_text, (int channel), (channel))                        \
-    X(rsa, int, (int channel), (channel))            /* always 0 */         \
-    X(rsad, double, (int channel), (channel))        /* always 0.0 */       \
-    X(rsb, int, (int channel), (channel))            /* last sb value */    \
-    X(sa, int, (int channel, int value), (channel, value)) /* value / 2 */  \
-    X(sad, double, (int channel, double value), (channel, value))           \
-    X(sb, int, (int channel, int value), (channel, value)) /* value */      \
-    X(titre, vostrelle_text, (void), ())                                    \
+#define VOSTRELLE_BASE_ENTRY_POINTS(X)                                                                       \
+    X(ea, int, (int channel), (channel))     /* count 0..1023 */                                             \
+    X(ead, double, (int channel), (channel)) /* volts 0..5 */                                                \
+    X(eb, int, (int channel), (channel))     /* always -777 */                                               \
+    X(nea, vostrelle_text, (int channel), (channel))                                                         \
+    X(nead, vostrelle_text, (int channel), (channel))                                                        \
+    X(neb, vostrelle_text, (int channel), (channel)) /* always "" */                                         \
+    X(nsa, vostrelle_text, (int channel), (channel))                                                         \
+    X(nsad, vostrelle_text, (int channel), (channel))                                                        \
+    X(nsb, vostrelle_text, (int channel), (channel))                                                         \
+    X(rsa, int, (int channel), (channel))                  /* always 0 */                                    \
+    X(rsad, double, (int channel), (channel))              /* always 0.0 */                                  \
+    X(rsb, int, (int channel), (channel))                  /* last sb value */                               \
+    X(sa, int, (int channel, int value), (channel, value)) /* value / 2 */                                   \
+    X(sad, double, (int channel, double value), (channel, value))                                            \
+    X(sb, int, (int channel, int value), (channel, value)) /* value */                                       \
+    X(titre, vostrelle_text, (void), ())                                                                     \
     X(detail, vostrelle_text, (void), ())
 
 /* The double-argument forms: stdcall, each also exported as std<name>. */
-#define VOSTRELLE_DOUBLE_ENTRY_POINTS(X)                                    \
-    X(eadouble, double, (double channel), (channel))                        \
-    X(ebdouble, double, (double channel), (channel))                        \
-    X(neadouble, vostrelle_text, (double channel), (channel))               \
-    X(nebdouble, vostrelle_text, (double channel), (channel))               \
-    X(nsadouble, vostrelle_text, (double channel), (channel))               \
-    X(nsbdouble, vostrelle_text, (double channel), (channel))               \
-    X(rsadouble, double, (double channel), (channel))                       \
-    X(rsbdouble, double, (double channel), (channel))                       \
-    X(sadouble, double, (double channel, double value), (channel, value))   \
+#define VOSTRELLE_DOUBLE_ENTRY_POINTS(X)                                                                     \
+    X(eadouble, double, (double channel), (channel))                                                         \
+    X(ebdouble, double, (double channel), (channel))                                                         \
+    X(neadouble, vostrelle_text, (double channel), (channel))                                                \
+    X(nebdouble, vostrelle_text, (double channel), (channel))                                                \
+    X(nsadouble, vostrelle_text, (double channel), (channel))                                                \
+    X(nsbdouble, vostrelle_text, (double channel), (channel))                                                \
+    X(rsadouble, double, (double channel), (channel))                                                        \
+    X(rsbdouble, double, (double channel), (channel))                                                        \
+    X(sadouble, double, (double channel, double value), (channel, value))                                    \
     X(sbdouble, double, (double channel, double value), (channel, value))
 
-#define VOSTRELLE_DECLARE_STDCALL_(name, result, params, args)              \
-    VOSTRELLE_API result VOSTRELLE_STDCALL name params;                     \
-    VOSTRELLE_API result VOSTRELLE_STDCALL std##name params;                \
-    typedef result(VOSTRELLE_STDCALL *vostrelle_##name##_fn) params;        \
+#define VOSTRELLE_DECLARE_STDCALL_(name, result, params, args)                                               \
+    VOSTRELLE_API result VOSTRELLE_STDCALL name params;                                                      \
+    VOSTRELLE_API result VOSTRELLE_STDCALL std##name params;                                                 \
+    typedef result(VOSTRELLE_STDCALL *vostrelle_##name##_fn) params;                                         \
     typedef result(VOSTRELLE_STDCALL *vostrelle_std##name##_fn) params;
 
-#define VOSTRELLE_DECLARE_CDECL_(name, result, params, args)                \
-    VOSTRELLE_API result VOSTRELLE_CDECL c##name params;                    \
+#define VOSTRELLE_DECLARE_CDECL_(name, result, params, args)                                                 \
+    VOSTRELLE_API result VOSTRELLE_CDECL c##name params;                                                     \
     typedef result(VOSTRELLE_CDECL *vostrelle_c##name##_fn) params;
 
 VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_DECLARE_STDCALL_)

@@ -11,8 +11,8 @@ using link::state;
 void drain_input()
 {
     std::uint8_t scratch = 0;
-    for (std::int32_t drained = 0;
-         drained < drain_limit && link::serial_available(state.board_port) > 0; ++drained)
+    for (std::int32_t drained = 0; drained < drain_limit && link::serial_available(state.board_port) > 0;
+         ++drained)
         link::serial_read(state.board_port, &scratch, 1);
 }
 
@@ -20,8 +20,7 @@ void wait_reply_byte(std::uint8_t &target, std::int32_t deadline_ms)
 {
     const std::int64_t start = link::elapsed_milliseconds();
     while (link::serial_available(state.board_port) <= 0 &&
-           link::elapsed_milliseconds() <= start + deadline_ms) {
-    }
+           link::elapsed_milliseconds() <= start + deadline_ms) {}
     if (link::serial_available(state.board_port) > 0)
         link::serial_read(state.board_port, &target, 1);
 }

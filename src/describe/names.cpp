@@ -28,8 +28,7 @@ constexpr std::array<const char *, 3> analog_output_names{
 };
 
 constexpr std::array<const char *, 8> binary_output_names{
-    "SB0=PB0(LED)", "SB1=PB1", "SB2=PB2", "SB3=PB3",
-    "SB4=PB4",      "SB5=PB5", "SB6=PB6", "SB7=PB7",
+    "SB0=PB0(LED)", "SB1=PB1", "SB2=PB2", "SB3=PB3", "SB4=PB4", "SB5=PB5", "SB6=PB6", "SB7=PB7",
 };
 
 constexpr const char *title_text = "Vostrelle";

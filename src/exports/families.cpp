@@ -32,10 +32,16 @@ template <> constexpr auto std_route<&eadouble> = &eadouble_rounding_itself;
 
 } // namespace
 
-#define DEFINE_C_FORM(name, result, params, args)                                                  \
-    extern "C" result VOSTRELLE_CDECL c##name params { return c_route<&name> args; }
-#define DEFINE_STD_FORM(name, result, params, args)                                                \
-    extern "C" result VOSTRELLE_STDCALL std##name params { return std_route<&name> args; }
+#define DEFINE_C_FORM(name, result, params, args)                                                            \
+    extern "C" result VOSTRELLE_CDECL c##name params                                                         \
+    {                                                                                                        \
+        return c_route<&name> args;                                                                          \
+    }
+#define DEFINE_STD_FORM(name, result, params, args)                                                          \
+    extern "C" result VOSTRELLE_STDCALL std##name params                                                     \
+    {                                                                                                        \
+        return std_route<&name> args;                                                                        \
+    }
 
 VOSTRELLE_BASE_ENTRY_POINTS(DEFINE_STD_FORM)
 VOSTRELLE_DOUBLE_ENTRY_POINTS(DEFINE_STD_FORM)

@@ -16,10 +16,22 @@ struct speed_entry {
 };
 
 constexpr std::array<speed_entry, 16> speed_table{{
-    {0, B0},         {50, B50},       {75, B75},       {110, B110},
-    {150, B150},     {300, B300},     {600, B600},     {1200, B1200},
-    {1800, B1800},   {2400, B2400},   {4800, B4800},   {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+    {0, B0},
+    {50, B50},
+    {75, B75},
+    {110, B110},
+    {150, B150},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
 }};
 
 constexpr std::int32_t smallest_data_bits = 5;
@@ -31,10 +43,10 @@ struct handshake_flags {
 };
 
 constexpr std::array<handshake_flags, 4> handshakes{{
-    {0, 0},             // none
-    {0, 0},             // none, the same record
-    {0, CRTSCTS},       // hardware
-    {IXON | IXOFF, 0},  // software, with VSTART / VSTOP below
+    {0, 0},            // none
+    {0, 0},            // none, the same record
+    {0, CRTSCTS},      // hardware
+    {IXON | IXOFF, 0}, // software, with VSTART / VSTOP below
 }};
 
 constexpr cc_t end_of_file_character = 4;
@@ -60,8 +72,8 @@ const speed_entry *find_speed(std::int32_t baud)
     return nullptr;
 }
 
-bool arguments_acceptable(std::int32_t port, const char *path, std::int32_t baud,
-                          std::int32_t data_bits, std::int32_t handshake)
+bool arguments_acceptable(std::int32_t port, const char *path, std::int32_t baud, std::int32_t data_bits,
+                          std::int32_t handshake)
 {
     return path != nullptr && port >= 0 && port <= highest_port_number && find_speed(baud) &&
            data_bits >= smallest_data_bits &&
@@ -69,8 +81,7 @@ bool arguments_acceptable(std::int32_t port, const char *path, std::int32_t baud
            handshake >= 0 && handshake < static_cast<std::int32_t>(handshakes.size());
 }
 
-termios raw_line_record(speed_t speed, std::int32_t data_bits, float stop_bits,
-                        std::int32_t handshake)
+termios raw_line_record(speed_t speed, std::int32_t data_bits, float stop_bits, std::int32_t handshake)
 {
     const handshake_flags flow = handshakes[static_cast<std::size_t>(handshake)];
     termios record{};
@@ -115,8 +126,8 @@ void create_serial_registry()
     registry.size = registry_growth;
 }
 
-std::int32_t open_serial_port(std::int32_t port, const char *path, std::int32_t baud,
-                              std::int32_t data_bits, float stop_bits, std::int32_t handshake)
+std::int32_t open_serial_port(std::int32_t port, const char *path, std::int32_t baud, std::int32_t data_bits,
+                              float stop_bits, std::int32_t handshake)
 {
     if (!arguments_acceptable(port, path, baud, data_bits, handshake))
         return 0;

@@ -19,8 +19,8 @@ void create_serial_registry();
 // or 0 when the arguments are refused or the device does not open.
 // Handshake: 0 and 1 none, 2 RTS/CTS, 3 XON/XOFF with the start and stop
 // characters of the record (0x15 and 0x17).
-std::int32_t open_serial_port(std::int32_t port, const char *path, std::int32_t baud,
-                              std::int32_t data_bits, float stop_bits, std::int32_t handshake);
+std::int32_t open_serial_port(std::int32_t port, const char *path, std::int32_t baud, std::int32_t data_bits,
+                              float stop_bits, std::int32_t handshake);
 
 bool serial_port_is_open(std::int32_t port);
 std::int32_t serial_registry_size();

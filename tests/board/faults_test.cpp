@@ -53,8 +53,10 @@ TEST_F(faults, a_board_hanging_up_mid_run_leaves_every_call_bounded)
     constexpr double generous_ms = 100.0;
     EXPECT_LT(milliseconds_taken([&] { EXPECT_EQ(api().ea(0), 600); }), generous_ms);
     for (int round = 0; round < 3; ++round) {
-        EXPECT_LT(milliseconds_taken([&] { EXPECT_EQ(api().sa(1, 1000 + round), 500 + round / 2); }), generous_ms);
-        EXPECT_LT(milliseconds_taken([&] { EXPECT_EQ(api().ead(0), (1000 + round) * 5.0 / 1023); }), generous_ms);
+        EXPECT_LT(milliseconds_taken([&] { EXPECT_EQ(api().sa(1, 1000 + round), 500 + round / 2); }),
+                  generous_ms);
+        EXPECT_LT(milliseconds_taken([&] { EXPECT_EQ(api().ead(0), (1000 + round) * 5.0 / 1023); }),
+                  generous_ms);
         EXPECT_EQ(api().sb(3, 1), 1);
         EXPECT_STREQ(api().nea(0), "EA0(PA0)0..1023");
     }
@@ -78,7 +80,8 @@ TEST_F(racing_faults, a_silent_board_costs_both_deadlines_and_keeps_the_reply_by
     preset_reply_bytes(2, 9);
     for (int round = 0; round < 5; ++round) {
         const double ea_ms = milliseconds_taken([&] { EXPECT_EQ(api().ea(1), 2 * 256 + 9); });
-        const double ead_ms = milliseconds_taken([&] { EXPECT_EQ(api().ead(1), (2 * 256 + 9) * 5.0 / 1023); });
+        const double ead_ms =
+            milliseconds_taken([&] { EXPECT_EQ(api().ead(1), (2 * 256 + 9) * 5.0 / 1023); });
         EXPECT_GE(ea_ms, 3.0);
         EXPECT_LT(ea_ms, generous_ms);
         EXPECT_GE(ead_ms, 6.0);

@@ -17,7 +17,8 @@ TEST_F(inputs, each_conversion_writes_its_one_letter_and_reads_two_bytes)
         board.set_input(channel, static_cast<std::uint16_t>(100 * channel + 7));
         const int count = 100 * channel + 7;
         EXPECT_EQ(api().ea(channel), count);
-        EXPECT_EQ(written(), bytes{static_cast<std::uint8_t>(letters[channel])}) << "one letter, nothing else";
+        EXPECT_EQ(written(), bytes{static_cast<std::uint8_t>(letters[channel])})
+            << "one letter, nothing else";
     }
 }
 
@@ -27,8 +28,8 @@ TEST_F(inputs, counts_and_volts_from_the_reply_bytes)
         std::uint16_t count;
         double volts;
     };
-    const reply_case cases[] = {{1023, 5.0}, {512, 2.5024437927663734}, {256, 256 * 5.0 / 1023},
-                                {255, 255 * 5.0 / 1023}, {0, 0.0}};
+    const reply_case cases[] = {
+        {1023, 5.0}, {512, 2.5024437927663734}, {256, 256 * 5.0 / 1023}, {255, 255 * 5.0 / 1023}, {0, 0.0}};
     for (const auto &c : cases) {
         board.set_input(3, c.count);
         EXPECT_EQ(api().ea(3), c.count);

@@ -66,13 +66,8 @@ TEST_F(outputs, digital_lines_write_their_letter_and_are_read_back)
         int readback;
     };
     const line_case cases[] = {
-        {3, 5, {'U'}, 5},
-        {3, -1, {'u'}, -1},
-        {0, 70000, {'R'}, 4464},
-        {0, 40000, {'R'}, -25536},
-        {7, 0, {'y'}, 0},
-        {1, 1, {'S'}, 1},
-        {8, 1, {}, 1},
+        {3, 5, {'U'}, 5}, {3, -1, {'u'}, -1}, {0, 70000, {'R'}, 4464}, {0, 40000, {'R'}, -25536},
+        {7, 0, {'y'}, 0}, {1, 1, {'S'}, 1},   {8, 1, {}, 1},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(api().sb(c.channel, c.value), c.value);

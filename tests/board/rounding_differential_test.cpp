@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -20,10 +20,10 @@ namespace {
 
 constexpr int fraction_bits = 26; // values handled exactly are multiples of 2^-26
 constexpr std::int32_t out_of_range = std::numeric_limits<std::int32_t>::min();
-constexpr std::uint32_t quarter_bits = 0x3E800000;     // 0.25f
-constexpr std::uint32_t two_to_25_bits = 0x4C000000;   // 2^25
-constexpr std::uint32_t two_to_31_bits = 0x4F000000;   // 2^31
-constexpr std::uint32_t two_to_32_bits = 0x4F800000;   // 2^32
+constexpr std::uint32_t quarter_bits = 0x3E800000;   // 0.25f
+constexpr std::uint32_t two_to_25_bits = 0x4C000000; // 2^25
+constexpr std::uint32_t two_to_31_bits = 0x4F000000; // 2^31
+constexpr std::uint32_t two_to_32_bits = 0x4F800000; // 2^32
 constexpr std::uint32_t infinity_bits = 0x7F800000;
 constexpr std::uint32_t edge_window = 1u << 16;
 
@@ -43,7 +43,8 @@ std::uint64_t round_to_float_precision(std::uint64_t value)
         return value;
     const int shift = length - 24;
     std::uint64_t kept = value >> shift;
-    const std::uint64_t rest = value & ((std::uint64_t(1) << shift) - 1), half = std::uint64_t(1) << (shift - 1);
+    const std::uint64_t rest = value & ((std::uint64_t(1) << shift) - 1), half = std::uint64_t(1)
+                                                                                 << (shift - 1);
     if (rest > half || (rest == half && (kept & 1)))
         ++kept;
     return kept << shift;
@@ -65,7 +66,8 @@ std::int32_t reference_round(std::uint32_t bits)
     }
     // ceil(float(-v - 0.5)) = -floor(float(v + 0.5)) for the magnitude.
     const std::uint64_t r = round_to_float_precision(v + half) >> fraction_bits;
-    return r <= std::uint64_t(1) << 31 ? static_cast<std::int32_t>(-static_cast<std::int64_t>(r)) : out_of_range;
+    return r <= std::uint64_t(1) << 31 ? static_cast<std::int32_t>(-static_cast<std::int64_t>(r))
+                                       : out_of_range;
 }
 
 // The magnitudes [first, last) checked on every float, both signs.
@@ -81,8 +83,9 @@ constexpr bit_range exhaustive[] = {
 
 bool checked_exhaustively(std::uint32_t magnitude_bits)
 {
-    return std::any_of(std::begin(exhaustive), std::end(exhaustive),
-                       [&](const bit_range &r) { return magnitude_bits >= r.first && magnitude_bits < r.last; });
+    return std::any_of(std::begin(exhaustive), std::end(exhaustive), [&](const bit_range &r) {
+        return magnitude_bits >= r.first && magnitude_bits < r.last;
+    });
 }
 
 // Every 251st pattern elsewhere; VOSTRELLE_EVERY_FLOAT=1 checks them all.
@@ -127,9 +130,20 @@ TEST(round_to_int_differential, agrees_with_exact_integer_arithmetic)
 TEST(round_to_int_differential, reference_holds_the_documented_corners)
 {
     const std::pair<float, std::int32_t> corners[] = {
-        {0.5f, 1}, {-0.5f, -1}, {2.5f, 3}, {-2.5f, -3}, {0.49999997f, 0}, {-0.49999997f, -1},
-        {0.25f, 0}, {-0.25f, 0}, {0.24999999f, 0}, {-8388609.0f, -8388610}, {-16777216.0f, -16777216},
-        {2147483520.0f, 2147483520}, {2147483648.0f, out_of_range}, {-2147483648.0f, out_of_range + 0},
+        {0.5f, 1},
+        {-0.5f, -1},
+        {2.5f, 3},
+        {-2.5f, -3},
+        {0.49999997f, 0},
+        {-0.49999997f, -1},
+        {0.25f, 0},
+        {-0.25f, 0},
+        {0.24999999f, 0},
+        {-8388609.0f, -8388610},
+        {-16777216.0f, -16777216},
+        {2147483520.0f, 2147483520},
+        {2147483648.0f, out_of_range},
+        {-2147483648.0f, out_of_range + 0},
         {-4294967040.0f, out_of_range},
     };
     for (const auto &[value, expected] : corners)

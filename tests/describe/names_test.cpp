@@ -18,21 +18,23 @@ TEST_F(names, every_channel_has_its_text_and_the_list_ends_with_an_empty_one)
     const std::vector<std::string> outputs{"SA0=PWM(OC1A.PD5)0..255", "SA1=freq(OC2.PD7)0..63535",
                                            "SA2=SB0=T0.PB0 0..1"};
     const table tables[] = {
-        {api().nea, {"EA0(PA0)0..1023", "EA1(PA1)0..1023", "EA2(PA2)0..1023", "EA3(PA3)0..1023",
-                     "EA4(PA4)0..1023", "EA5(PA5)0..1023", "EA6(PA6)0..1023", "EA7(PA7)0..1023"}},
-        {api().nead, {"EA0(PA0)0..5V", "EA1(PA1)0..5V", "EA2(PA2)0..5V", "EA3(PA3)0..5V",
-                      "EA4(PA4)0..5V", "EA5(PA5)0..5V", "EA6(PA6)0..5V", "EA7(PA7)0..5V"}},
+        {api().nea,
+         {"EA0(PA0)0..1023", "EA1(PA1)0..1023", "EA2(PA2)0..1023", "EA3(PA3)0..1023", "EA4(PA4)0..1023",
+          "EA5(PA5)0..1023", "EA6(PA6)0..1023", "EA7(PA7)0..1023"}},
+        {api().nead,
+         {"EA0(PA0)0..5V", "EA1(PA1)0..5V", "EA2(PA2)0..5V", "EA3(PA3)0..5V", "EA4(PA4)0..5V",
+          "EA5(PA5)0..5V", "EA6(PA6)0..5V", "EA7(PA7)0..5V"}},
         {api().neb, {}},
         {api().nsa, outputs},
         {api().nsad, outputs},
-        {api().nsb, {"SB0=PB0(LED)", "SB1=PB1", "SB2=PB2", "SB3=PB3", "SB4=PB4", "SB5=PB5", "SB6=PB6",
-                     "SB7=PB7"}},
+        {api().nsb,
+         {"SB0=PB0(LED)", "SB1=PB1", "SB2=PB2", "SB3=PB3", "SB4=PB4", "SB5=PB5", "SB6=PB6", "SB7=PB7"}},
     };
     for (const auto &t : tables) {
         for (std::size_t channel = 0; channel < t.texts.size(); ++channel)
             EXPECT_EQ(t.entry(static_cast<int>(channel)), t.texts[channel]);
-        for (const int outside : {static_cast<int>(t.texts.size()), static_cast<int>(t.texts.size()) + 1,
-                                  -1, INT_MIN, INT_MAX})
+        for (const int outside :
+             {static_cast<int>(t.texts.size()), static_cast<int>(t.texts.size()) + 1, -1, INT_MIN, INT_MAX})
             EXPECT_STREQ(t.entry(outside), "") << outside;
     }
 }

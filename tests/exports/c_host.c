@@ -8,19 +8,17 @@
 
 static int failures;
 
-#define CHECK(condition)                                                       \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
-            fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__,         \
-                    #condition);                                               \
-            ++failures;                                                        \
-        }                                                                      \
+#define CHECK(condition)                                                                                     \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition);                          \
+            ++failures;                                                                                      \
+        }                                                                                                    \
     } while (0)
 
 #define CHECK_TEXT(call, text) CHECK(strcmp((call), (text)) == 0)
 
-static const char detail_text[] =
-    "Pilote pour Vostrelle, par Quenardel, 2 f\xE9vrier 2015";
+static const char detail_text[] = "Pilote pour Vostrelle, par Quenardel, 2 f\xE9vrier 2015";
 
 static void names(void)
 {

@@ -46,7 +46,8 @@ protected:
         int position = 0;
         std::apply(
             [&](auto &...argument) {
-                ((argument = static_cast<std::remove_reference_t<decltype(argument)>>(position++ == 0 ? 1 : 3),
+                ((argument =
+                      static_cast<std::remove_reference_t<decltype(argument)>>(position++ == 0 ? 1 : 3),
                   raw.insert(raw.end(), reinterpret_cast<unsigned char *>(&argument),
                              reinterpret_cast<unsigned char *>(&argument) + sizeof argument)),
                  ...);
@@ -77,12 +78,12 @@ TEST_F(calling_conventions, every_entry_point_cleans_the_stack_as_its_family_say
 {
     const auto &e = api();
     int checked = 0;
-#define CHECK_CALLEE_CLEANS(name, result, params, args)                                            \
-    check(#name, e.name, callee_removes.at(#name));                                                \
-    check("std" #name, e.std##name, callee_removes.at(#name));                                     \
+#define CHECK_CALLEE_CLEANS(name, result, params, args)                                                      \
+    check(#name, e.name, callee_removes.at(#name));                                                          \
+    check("std" #name, e.std##name, callee_removes.at(#name));                                               \
     checked += 2;
-#define CHECK_CALLER_CLEANS(name, result, params, args)                                            \
-    check("c" #name, e.c##name, 0);                                                                \
+#define CHECK_CALLER_CLEANS(name, result, params, args)                                                      \
+    check("c" #name, e.c##name, 0);                                                                          \
     ++checked;
     VOSTRELLE_BASE_ENTRY_POINTS(CHECK_CALLEE_CLEANS)
     VOSTRELLE_DOUBLE_ENTRY_POINTS(CHECK_CALLEE_CLEANS)

@@ -30,9 +30,12 @@ TEST_F(families, every_form_of_an_entry_point_gives_the_same_answer)
         EXPECT_EQ(e.cead(k), volts) << k;
         EXPECT_EQ(e.ceb(k), -777);
         EXPECT_EQ(e.stdeb(k), -777);
-        for (const auto &[c, std_form, base] :
-             {std::tuple{e.cnea, e.stdnea, e.nea}, {e.cnead, e.stdnead, e.nead}, {e.cneb, e.stdneb, e.neb},
-              {e.cnsa, e.stdnsa, e.nsa}, {e.cnsad, e.stdnsad, e.nsad}, {e.cnsb, e.stdnsb, e.nsb}}) {
+        for (const auto &[c, std_form, base] : {std::tuple{e.cnea, e.stdnea, e.nea},
+                                                {e.cnead, e.stdnead, e.nead},
+                                                {e.cneb, e.stdneb, e.neb},
+                                                {e.cnsa, e.stdnsa, e.nsa},
+                                                {e.cnsad, e.stdnsad, e.nsad},
+                                                {e.cnsb, e.stdnsb, e.nsb}}) {
             const std::string expected = base(k);
             EXPECT_EQ(c(k), expected);
             EXPECT_EQ(std_form(k), expected);

@@ -117,10 +117,10 @@ TEST(library_elf, allocates_nothing_because_it_imports_no_allocator)
 #if VOSTRELLE_SANITIZED
     GTEST_SKIP() << "a sanitized build imports the sanitizers' own hooks";
 #endif
-    const std::set<std::string> allocators{"malloc", "calloc", "realloc", "reallocarray", "free",
-                                           "posix_memalign", "aligned_alloc", "memalign", "valloc",
-                                           "strdup", "strndup", "_Znwm", "_Znwj", "_Znam", "_Znaj",
-                                           "_ZdlPv", "_ZdaPv", "_ZdlPvm", "_ZdlPvj", "fopen", "asprintf"};
+    const std::set<std::string> allocators{
+        "malloc",   "calloc", "realloc", "reallocarray", "free",    "posix_memalign", "aligned_alloc",
+        "memalign", "valloc", "strdup",  "strndup",      "_Znwm",   "_Znwj",          "_Znam",
+        "_Znaj",    "_ZdlPv", "_ZdaPv",  "_ZdlPvm",      "_ZdlPvj", "fopen",          "asprintf"};
     for (const std::string &name : read_library().imported)
         EXPECT_FALSE(allocators.count(name)) << "the library imports " << name;
 }
@@ -136,9 +136,9 @@ TEST(library_elf, is_hardened_and_can_be_unloaded)
     EXPECT_FALSE(image.unique_symbols) << "a unique symbol pins the library in memory";
 #if !VOSTRELLE_SANITIZED
     EXPECT_TRUE(image.imported.count("__stack_chk_fail")) << "built without a stack protector";
-    EXPECT_TRUE(std::any_of(image.imported.begin(), image.imported.end(),
-                            [](const std::string &name) { return name.ends_with("_chk"); }))
-        << "built without _FORTIFY_SOURCE";
+    EXPECT_TRUE(std::any_of(image.imported.begin(), image.imported.end(), [](const std::string &name) {
+        return name.ends_with("_chk");
+    })) << "built without _FORTIFY_SOURCE";
 #endif
 }
 

@@ -81,7 +81,8 @@ template <typename T> std::int32_t as_channel(T argument)
         return argument;
 }
 
-template <typename Fn> void call_and_check(const std::string &name, const std::string &base, Fn entry, reader &input)
+template <typename Fn>
+void call_and_check(const std::string &name, const std::string &base, Fn entry, reader &input)
 {
     typename test::signature<Fn>::arguments arguments{};
     std::apply([&](auto &...argument) { ((argument = input.take<std::decay_t<decltype(argument)>>()), ...); },
@@ -89,7 +90,7 @@ template <typename Fn> void call_and_check(const std::string &name, const std::s
     bytes_to_board = 0;
     const auto result = std::apply(entry, arguments);
     std::int32_t channel = 0;
-    if constexpr (std::tuple_size_v<decltype(arguments)> > 0)
+    if constexpr (std::tuple_size_v < decltype(arguments) >> 0)
         channel = as_channel(std::get<0>(arguments));
     using result_type = std::remove_cv_t<decltype(result)>;
 
@@ -100,7 +101,8 @@ template <typename Fn> void call_and_check(const std::string &name, const std::s
     const bool converts = has(base, {"ea", "ead", "eadouble"});
     const bool sets_analog = has(base, {"sa", "sad", "sadouble"});
     const bool sets_line = has(base, {"sb", "sbdouble"});
-    const bool may_write = (converts && channel >= 0 && channel < 8) || (sets_analog && channel >= 0 && channel < 3) ||
+    const bool may_write = (converts && channel >= 0 && channel < 8) ||
+                           (sets_analog && channel >= 0 && channel < 3) ||
                            (sets_line && channel >= 0 && channel < 8);
     if (!may_write && bytes_to_board != 0)
         broken(name, "bytes written for a channel without a command");
@@ -109,7 +111,8 @@ template <typename Fn> void call_and_check(const std::string &name, const std::s
             readback_model[channel] = static_cast<std::int16_t>(as_channel(std::get<1>(arguments)));
     }
     if constexpr (!std::is_same_v<result_type, const char *>) {
-        if (has(base, {"rsb", "rsbdouble"}) && result != (channel >= 0 && channel <= 8 ? readback_model[channel] : 0))
+        if (has(base, {"rsb", "rsbdouble"}) &&
+            result != (channel >= 0 && channel <= 8 ? readback_model[channel] : 0))
             broken(name, "rsb differs from the last sb");
         if (has(base, {"eb", "ebdouble"}) && result != -777)
             broken(name, "eb is not -777");
@@ -159,14 +162,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     collect_texts();
     const auto names = host::entry_point_names();
     std::size_t index = 0;
-#define VOSTRELLE_FUZZ_STD(name, result, params, args)                                                                \
-    callers.push_back([](reader &input) { call_and_check(#name, #name, api.name, input); });                          \
+#define VOSTRELLE_FUZZ_STD(name, result, params, args)                                                       \
+    callers.push_back([](reader &input) { call_and_check(#name, #name, api.name, input); });                 \
     ++index;
-#define VOSTRELLE_FUZZ_C(name, result, params, args)                                                                  \
-    callers.push_back([](reader &input) { call_and_check("c" #name, #name, api.c##name, input); });                   \
+#define VOSTRELLE_FUZZ_C(name, result, params, args)                                                         \
+    callers.push_back([](reader &input) { call_and_check("c" #name, #name, api.c##name, input); });          \
     ++index;
-#define VOSTRELLE_FUZZ_STD_FORM(name, result, params, args)                                                           \
-    callers.push_back([](reader &input) { call_and_check("std" #name, #name, api.std##name, input); });               \
+#define VOSTRELLE_FUZZ_STD_FORM(name, result, params, args)                                                  \
+    callers.push_back([](reader &input) { call_and_check("std" #name, #name, api.std##name, input); });      \
     ++index;
     VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_FUZZ_STD)
     VOSTRELLE_DOUBLE_ENTRY_POINTS(VOSTRELLE_FUZZ_STD)

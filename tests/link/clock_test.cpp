@@ -32,7 +32,8 @@ TEST(clock, counts_milliseconds_alongside_a_steady_clock)
     const std::int64_t before = elapsed_milliseconds();
     delay_milliseconds(50);
     const std::int64_t after = elapsed_milliseconds();
-    const double around = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double around =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(after - before, 49);
     EXPECT_LE(static_cast<double>(after - before), around + 1.0);
 }

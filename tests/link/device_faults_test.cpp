@@ -71,8 +71,8 @@ protected:
 
 TEST_F(device_faults, every_kind_of_path_loads_and_answers_within_bounds)
 {
-    const std::string file = scratch + "/regular", directory = scratch + "/directory", fifo = scratch + "/fifo",
-                      socket_path = scratch + "/socket", loop = scratch + "/loop";
+    const std::string file = scratch + "/regular", directory = scratch + "/directory",
+                      fifo = scratch + "/fifo", socket_path = scratch + "/socket", loop = scratch + "/loop";
     std::system(("printf 'stale bytes' > " + file).c_str());
     mkdir(directory.c_str(), 0755);
     mkfifo(fifo.c_str(), 0600);
@@ -118,7 +118,8 @@ TEST_F(live_faults, an_unplugged_board_is_not_reconnected_and_calls_stay_bounded
     redirect::lead_board_to(replugged.device_path());
     for (int round = 0; round < 5; ++round)
         exercise(api());
-    EXPECT_EQ(test::descriptors_open_on(replugged.device_path()), replugged_own) << "the driver reconnected by itself";
+    EXPECT_EQ(test::descriptors_open_on(replugged.device_path()), replugged_own)
+        << "the driver reconnected by itself";
 }
 
 TEST_F(live_faults, a_board_that_resets_goes_silent_then_answers_again)

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
-#include <limits>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -79,9 +79,23 @@ TEST_F(serial_line, board_settings_make_a_raw_38400_8n1_line)
     EXPECT_EQ(applied.c_oflag, 0u);
     EXPECT_EQ(applied.c_lflag, 0u);
     const std::array<std::pair<int, cc_t>, 17> expected_characters{{
-        {VINTR, 0}, {VQUIT, 0}, {VERASE, 0}, {VKILL, 0}, {VEOF, 4}, {VTIME, 0},
-        {VMIN, 1}, {VSWTC, 0}, {VSTART, 21}, {VSTOP, 23}, {VSUSP, 0}, {VEOL, 0},
-        {VREPRINT, 0}, {VDISCARD, 0}, {VWERASE, 0}, {VLNEXT, 0}, {VEOL2, 0},
+        {VINTR, 0},
+        {VQUIT, 0},
+        {VERASE, 0},
+        {VKILL, 0},
+        {VEOF, 4},
+        {VTIME, 0},
+        {VMIN, 1},
+        {VSWTC, 0},
+        {VSTART, 21},
+        {VSTOP, 23},
+        {VSUSP, 0},
+        {VEOL, 0},
+        {VREPRINT, 0},
+        {VDISCARD, 0},
+        {VWERASE, 0},
+        {VLNEXT, 0},
+        {VEOL2, 0},
     }};
     for (const auto &[index, value] : expected_characters)
         EXPECT_EQ(applied.c_cc[index], value) << "c_cc[" << index << "]";

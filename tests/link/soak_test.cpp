@@ -115,8 +115,8 @@ TEST(load_cycles, fifty_loads_reopen_the_board_and_leave_nothing_behind)
     }
     EXPECT_EQ(test::open_descriptor_count(), descriptors);
     EXPECT_LE(resident_kib() - before, slack_kib);
-    std::printf("%d cycles: resident %ld KiB -> %ld KiB, descriptors %d -> %d\n", load_cycles, before, resident_kib(),
-                descriptors, test::open_descriptor_count());
+    std::printf("%d cycles: resident %ld KiB -> %ld KiB, descriptors %d -> %d\n", load_cycles, before,
+                resident_kib(), descriptors, test::open_descriptor_count());
     redirect::lead_board_to("");
 }
 

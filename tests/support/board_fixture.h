@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <ctime>
 #include <vector>
 
 #include "device_redirect.h"

@@ -256,7 +256,8 @@ extern "C" __attribute__((visibility("default"))) ssize_t read(int fd, void *buf
 
 extern "C" __attribute__((visibility("default"))) ssize_t write(int fd, const void *bytes, size_t size)
 {
-    static const auto real = vostrelle::test::next_definition<ssize_t (*)(int, const void *, size_t)>("write");
+    static const auto real =
+        vostrelle::test::next_definition<ssize_t (*)(int, const void *, size_t)>("write");
     const ssize_t sent = real(fd, bytes, size);
     if (sent > 0 && fd == vostrelle::redirect::board_descriptor())
         vostrelle::test::written_to_board += static_cast<std::uint64_t>(sent);

@@ -13,8 +13,8 @@
 
 namespace vostrelle::test {
 
-using host::entry_points;
 using host::entry_point_names;
+using host::entry_points;
 
 const char *library_path();
 

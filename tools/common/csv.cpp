@@ -5,7 +5,10 @@
 
 namespace vostrelle::tools {
 
-std::string csv_number(double value) { return formatted("%.6f", value); }
+std::string csv_number(double value)
+{
+    return formatted("%.6f", value);
+}
 
 std::string csv_header(std::span<const std::string> names)
 {

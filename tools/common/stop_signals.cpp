@@ -24,8 +24,9 @@ taken_signal wait_for(const sigset_t &signals, std::optional<std::chrono::nanose
         siginfo_t info{};
         int taken = 0;
         if (limit) {
-            const auto left = std::max(std::chrono::nanoseconds::zero(),
-                                       std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - clock_type::now()));
+            const auto left =
+                std::max(std::chrono::nanoseconds::zero(),
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - clock_type::now()));
             const timespec wait = timespec_of(left);
             taken = sigtimedwait(&signals, &info, &wait);
         } else {
@@ -70,8 +71,7 @@ int sleep_until_or_stop(clock_type::time_point deadline)
         if (const int taken = wait_for_stop(left - last_stretch))
             return taken;
     const timespec at = timespec_of(deadline.time_since_epoch()); // steady_clock is CLOCK_MONOTONIC
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {}
     return wait_for_stop(std::chrono::nanoseconds::zero());
 }
 

@@ -21,7 +21,8 @@ std::optional<int> parse_int(std::string_view text, int low, int high)
     }
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low || value > high)
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low ||
+        value > high)
         return std::nullopt;
     return value;
 }

@@ -33,8 +33,8 @@ std::vector<std::string> entry_point_names()
 std::vector<std::string> resolve(void *handle, entry_points &api)
 {
     std::vector<std::string> missing;
-#define VOSTRELLE_HOST_RESOLVE(name, result, params, args)                                         \
-    look_up(handle, api.name, #name, missing);                                                     \
+#define VOSTRELLE_HOST_RESOLVE(name, result, params, args)                                                   \
+    look_up(handle, api.name, #name, missing);                                                               \
     look_up(handle, api.std##name, "std" #name, missing);
 #define VOSTRELLE_HOST_RESOLVE_C(name, result, params, args) look_up(handle, api.c##name, "c" #name, missing);
     VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_HOST_RESOLVE)

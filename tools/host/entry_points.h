@@ -10,8 +10,8 @@
 namespace vostrelle::host {
 
 struct entry_points {
-#define VOSTRELLE_HOST_STD_MEMBER(name, result, params, args)                                      \
-    vostrelle_##name##_fn name;                                                                    \
+#define VOSTRELLE_HOST_STD_MEMBER(name, result, params, args)                                                \
+    vostrelle_##name##_fn name;                                                                              \
     vostrelle_std##name##_fn std##name;
 #define VOSTRELLE_HOST_C_MEMBER(name, result, params, args) vostrelle_c##name##_fn c##name;
     VOSTRELLE_BASE_ENTRY_POINTS(VOSTRELLE_HOST_STD_MEMBER)

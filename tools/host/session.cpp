@@ -127,7 +127,8 @@ answer_check check_answer_once(session &s)
         s.api.sa(-1, sentinel); // sets the reply bytes, writes nothing
         const auto start = std::chrono::steady_clock::now();
         check.count = s.api.ea(0);
-        check.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        check.ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         in_range = in_range && check.count <= board::count_highest;
         both_bytes = both_bytes || (check.count & 0xFF) != (sentinel & 0xFF);
     }

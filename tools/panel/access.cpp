@@ -45,7 +45,10 @@ access_guard::access_guard(std::vector<std::string> authorities)
     cookie_name_ = "vostrelle-panel-" + first.substr(first.rfind(':') + 1);
 }
 
-std::string access_guard::url() const { return "http://" + authorities_.front() + "/?token=" + token_; }
+std::string access_guard::url() const
+{
+    return "http://" + authorities_.front() + "/?token=" + token_;
+}
 
 bool access_guard::names_this_panel(std::string_view host) const
 {
@@ -58,10 +61,14 @@ bool access_guard::names_this_panel(std::string_view host) const
 bool access_guard::same_origin(std::string_view origin, std::string_view host)
 {
     constexpr std::string_view scheme = "http://";
-    return origin.size() == scheme.size() + host.size() && origin.starts_with(scheme) && origin.ends_with(host);
+    return origin.size() == scheme.size() + host.size() && origin.starts_with(scheme) &&
+           origin.ends_with(host);
 }
 
-bool access_guard::holds_cookie(std::string_view value) const { return same_secret(value, cookie_); }
+bool access_guard::holds_cookie(std::string_view value) const
+{
+    return same_secret(value, cookie_);
+}
 
 bool access_guard::exchange(std::string_view token)
 {

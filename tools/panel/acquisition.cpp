@@ -12,7 +12,8 @@ namespace vostrelle::panel {
 namespace {
 
 constexpr auto history_size = static_cast<std::size_t>(acquisition::history_length / acquisition::interval);
-constexpr auto recording_rows = static_cast<std::size_t>(acquisition::recording_limit / acquisition::interval);
+constexpr auto recording_rows =
+    static_cast<std::size_t>(acquisition::recording_limit / acquisition::interval);
 constexpr auto answer_check_every = std::chrono::seconds(1);
 
 board_names read_names(host::session &s)
@@ -35,7 +36,10 @@ acquisition::acquisition(host::session &session)
         outputs_.lines[line] = session_.api.rsb(line);
 }
 
-acquisition::~acquisition() { stop(); }
+acquisition::~acquisition()
+{
+    stop();
+}
 
 void acquisition::start(std::function<void()> on_scan)
 {
@@ -141,9 +145,15 @@ output_state acquisition::outputs() const
     return outputs_;
 }
 
-output_state acquisition::set_pwm(int duty) { return set_analog(0, duty, &output_state::pwm); }
+output_state acquisition::set_pwm(int duty)
+{
+    return set_analog(0, duty, &output_state::pwm);
+}
 
-output_state acquisition::set_frequency(int value) { return set_analog(1, value, &output_state::frequency); }
+output_state acquisition::set_frequency(int value)
+{
+    return set_analog(1, value, &output_state::frequency);
+}
 
 output_state acquisition::set_analog(int channel, int value, int output_state::*kept)
 {

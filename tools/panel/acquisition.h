@@ -28,8 +28,8 @@ struct scan {
 };
 
 struct output_state {
-    int pwm = 0;       // the last value set: the board does not read it back
-    int frequency = 0; // likewise
+    int pwm = 0;                         // the last value set: the board does not read it back
+    int frequency = 0;                   // likewise
     std::array<int, line_count> lines{}; // the driver's read-back (rsb)
 };
 

@@ -8,8 +8,7 @@ namespace vostrelle::panel {
 
 namespace {
 
-template <typename Items, typename Form>
-std::string json_array(const Items &items, Form form)
+template <typename Items, typename Form> std::string json_array(const Items &items, Form form)
 {
     std::string json = "[";
     for (const auto &item : items)
@@ -31,10 +30,11 @@ std::string status_json(const board_status &status, const panel_facts &facts, in
 {
     const auto flag = [](bool on) { return on ? "true" : "false"; };
     return "{\"device\":" + tools::json_string(facts.device) + ",\"simulated\":" + flag(facts.simulated) +
-           ",\"answer\":\"" + answer_names[static_cast<int>(status.answer)] + "\",\"rate\":" +
-           tools::formatted("%.2f", status.scan_rate) + ",\"missed\":" + std::to_string(status.missed) +
-           ",\"recording\":{\"on\":" + flag(status.recording.on) + ",\"rows\":" +
-           std::to_string(status.recording.rows) + ",\"full\":" + flag(status.recording.full) +
+           ",\"answer\":\"" + answer_names[static_cast<int>(status.answer)] +
+           "\",\"rate\":" + tools::formatted("%.2f", status.scan_rate) +
+           ",\"missed\":" + std::to_string(status.missed) +
+           ",\"recording\":{\"on\":" + flag(status.recording.on) +
+           ",\"rows\":" + std::to_string(status.recording.rows) + ",\"full\":" + flag(status.recording.full) +
            "},\"pages\":" + std::to_string(pages) + "}";
 }
 
@@ -58,9 +58,10 @@ std::string hello_json(const board_names &names, const output_state &outputs, co
            ",\"inputs\":" + json_array(names.inputs, quoted) +
            ",\"lines\":" + json_array(names.lines, quoted) +
            ",\"interval\":" + tools::formatted("%.3f", interval_s) +
-           ",\"limits\":{\"pwm\":" + std::to_string(host::board::pwm_highest) + ",\"frequency\":" +
-           std::to_string(host::board::frequency_highest) + "},\"outputs\":" + outputs_json(outputs) +
-           ",\"status\":" + status + ",\"scans\":" + scans_json(history) + "}";
+           ",\"limits\":{\"pwm\":" + std::to_string(host::board::pwm_highest) +
+           ",\"frequency\":" + std::to_string(host::board::frequency_highest) +
+           "},\"outputs\":" + outputs_json(outputs) + ",\"status\":" + status +
+           ",\"scans\":" + scans_json(history) + "}";
 }
 
 std::string event(const char *name, const std::string &json)

@@ -109,11 +109,17 @@ private:
     std::string_view rest_;
 };
 
-refusal forbidden(std::string reason) { return {403, std::move(reason)}; }
+refusal forbidden(std::string reason)
+{
+    return {403, std::move(reason)};
+}
 
 } // namespace
 
-std::string_view path_of(std::string_view target) { return target.substr(0, target.find('?')); }
+std::string_view path_of(std::string_view target)
+{
+    return target.substr(0, target.find('?'));
+}
 
 std::string_view query_of(std::string_view target)
 {

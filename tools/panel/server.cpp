@@ -97,8 +97,9 @@ void harden(http::fields &fields)
     fields.set("X-Content-Type-Options", "nosniff");
     fields.set("X-Frame-Options", "DENY");
     fields.set("Referrer-Policy", "no-referrer");
-    fields.set("Content-Security-Policy",
-               "default-src 'self'; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'; form-action 'none'");
+    fields.set(
+        "Content-Security-Policy",
+        "default-src 'self'; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'; form-action 'none'");
 }
 
 net::awaitable<boost::system::error_code> send(beast::tcp_stream &stream, const std::string &bytes)
@@ -135,7 +136,8 @@ std::optional<std::string> server::impl::listen(const std::string &address, std:
     const tcp::endpoint endpoint = *found.begin();
     if (endpoint.address().is_unspecified())
         return "--listen takes the address other machines will use to reach this one (e.g. 192.168.1.20 or "
-               "raspberrypi.local), not " + address + ": the panel answers only requests that name its address";
+               "raspberrypi.local), not " +
+               address + ": the panel answers only requests that name its address";
     acceptor.open(endpoint.protocol(), error);
     if (!error)
         acceptor.set_option(tcp::acceptor::reuse_address(true), error);
@@ -281,7 +283,10 @@ response server::impl::set_frequency(const request &req, std::string_view)
     return change(req, frequency_value(req.body()), [this](int value) { return board.set_frequency(value); });
 }
 
-response server::impl::set_led(const request &req, std::string_view) { return set_line(req, "0"); }
+response server::impl::set_led(const request &req, std::string_view)
+{
+    return set_line(req, "0");
+}
 
 response server::impl::set_line(const request &req, std::string_view line)
 {
@@ -315,19 +320,24 @@ response server::impl::recording(const request &req, std::string_view)
     return res;
 }
 
-server::server(acquisition &board, panel_facts facts)
-    : impl_(std::make_unique<impl>(board, std::move(facts)))
+server::server(acquisition &board, panel_facts facts) : impl_(std::make_unique<impl>(board, std::move(facts)))
 {
 }
 
-server::~server() { stop(); }
+server::~server()
+{
+    stop();
+}
 
 std::optional<std::string> server::listen(const std::string &address, std::uint16_t port)
 {
     return impl_->listen(address, port);
 }
 
-std::string server::url() const { return impl_->guard->url(); }
+std::string server::url() const
+{
+    return impl_->guard->url();
+}
 
 void server::start()
 {

@@ -54,8 +54,7 @@ response refuse(const request &req, const refusal &refused);
 // here as the text Beast makes of it: one asynchronous write for the whole
 // server keeps its compile time down.
 net::awaitable<boost::system::error_code> send(beast::tcp_stream &stream, const std::string &bytes);
-template <typename Message>
-std::string wire_text(const Message &message)
+template <typename Message> std::string wire_text(const Message &message)
 {
     std::ostringstream text;
     text << message;

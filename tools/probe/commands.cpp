@@ -57,7 +57,8 @@ reading read_input(session &s, int channel)
 std::string bar(double fraction, int width)
 {
     const int filled = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * width));
-    return std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), '.');
+    return std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.');
 }
 
 void show_line_readback(session &s)
@@ -72,7 +73,8 @@ bool reached(const set_request &request, const sim::board_outputs &seen)
 {
     if (!request.analog)
         return ((seen.lines >> request.channel) & 1) == (request.value > 0 ? 1 : 0);
-    return request.channel == 0 ? seen.pwm_duty == request.value : request.channel != 1 || seen.frequency == request.value;
+    return request.channel == 0 ? seen.pwm_duty == request.value
+                                : request.channel != 1 || seen.frequency == request.value;
 }
 
 } // namespace
@@ -109,7 +111,8 @@ int run_read(session &s, const read_options &options)
     for (int round = 0; round < options.count; ++round) {
         if (round > 0 && stopped_during(options.interval_ms))
             break;
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!options.csv)
             std::cout << (round ? "\n" : "") << "channel  name               count    volts\n";
         for (int channel = 0; channel < analog_inputs; ++channel) {
@@ -118,8 +121,8 @@ int run_read(session &s, const read_options &options)
             std::ostringstream line;
             line << std::fixed;
             if (options.csv)
-                line << std::setprecision(3) << seconds << "," << channel << "," << name << "," << r.count << ","
-                     << std::setprecision(4) << r.volts;
+                line << std::setprecision(3) << seconds << "," << channel << "," << name << "," << r.count
+                     << "," << std::setprecision(4) << r.volts;
             else
                 line << std::setw(7) << channel << "  " << std::left << std::setw(17) << name << std::right
                      << std::setw(6) << r.count << std::setw(9) << std::setprecision(4) << r.volts;
@@ -135,7 +138,8 @@ int run_watch(session &s, int interval_ms, int frames)
     std::array<double, analog_inputs> low{}, high{};
     low.fill(1e9);
     high.fill(-1e9);
-    std::cout << "\x1b[?25l" << "Live analog inputs, every " << interval_ms << " ms. Ctrl-C to stop.\n";
+    std::cout << "\x1b[?25l"
+              << "Live analog inputs, every " << interval_ms << " ms. Ctrl-C to stop.\n";
     bool stopped = false;
     for (int frame = 0; !stopped && (frames <= 0 || frame < frames); ++frame) {
         if (frame > 0)
@@ -145,9 +149,10 @@ int run_watch(session &s, int interval_ms, int frames)
             low[channel] = std::min(low[channel], r.volts);
             high[channel] = std::max(high[channel], r.volts);
             std::ostringstream line;
-            line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " [" << bar(r.volts / host::board::full_scale_volts, 30)
-                 << "] " << std::setw(6) << r.volts << " V " << std::setw(5) << r.count << "   min " << low[channel]
-                 << "  max " << high[channel] << "\n";
+            line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " ["
+                 << bar(r.volts / host::board::full_scale_volts, 30) << "] " << std::setw(6) << r.volts
+                 << " V " << std::setw(5) << r.count << "   min " << low[channel] << "  max " << high[channel]
+                 << "\n";
             std::cout << line.str();
         }
         std::cout.flush();
@@ -163,8 +168,8 @@ int run_set(session &s, const set_request &request)
     if (request.analog) {
         std::cout << "sa(" << request.channel << ", " << request.value << ") returned "
                   << s.api.sa(request.channel, request.value) << "\n";
-        std::cout << "analog outputs are not read back (rsa(" << request.channel << ") = " << s.api.rsa(request.channel)
-                  << ")\n";
+        std::cout << "analog outputs are not read back (rsa(" << request.channel
+                  << ") = " << s.api.rsa(request.channel) << ")\n";
     } else {
         std::cout << "sb(" << request.channel << ", " << request.value << ") returned "
                   << s.api.sb(request.channel, request.value) << "\n";
@@ -177,8 +182,9 @@ int run_set(session &s, const set_request &request)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             seen = s.board->outputs();
         }
-        std::cout << "simulated board now has: pwm " << seen.pwm_duty << ", freq " << seen.frequency << ", lines 0x"
-                  << std::hex << std::setw(2) << std::setfill('0') << int(seen.lines) << std::dec << "\n";
+        std::cout << "simulated board now has: pwm " << seen.pwm_duty << ", freq " << seen.frequency
+                  << ", lines 0x" << std::hex << std::setw(2) << std::setfill('0') << int(seen.lines)
+                  << std::dec << "\n";
     }
     return 0;
 }

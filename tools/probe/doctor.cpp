@@ -4,8 +4,8 @@
 #include <chrono>
 #include <grp.h>
 #include <iostream>
-#include <sstream>
 #include <pwd.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -52,7 +52,8 @@ bool in_session_groups(gid_t gid)
         return true;
     std::vector<gid_t> groups(static_cast<std::size_t>(std::max(0, getgroups(0, nullptr))));
     const int count = getgroups(static_cast<int>(groups.size()), groups.data());
-    return std::find(groups.begin(), groups.begin() + std::max(0, count), gid) != groups.begin() + std::max(0, count);
+    return std::find(groups.begin(), groups.begin() + std::max(0, count), gid) !=
+           groups.begin() + std::max(0, count);
 }
 
 // Whether /etc/group (or the user's primary group) puts this user in `gid`.
@@ -76,15 +77,17 @@ void examine_missing(findings &out, const std::string &device)
     std::vector<std::string> others = serial_port_paths();
     std::erase(others, device);
     if (!others.empty()) {
-        out.add(level::fail, device + " does not exist, but " + others.front() +
-                                 " does: if that is the board, start the host with `VOSTRELLE_DEVICE=" +
-                                 others.front() + "` in its environment (`vostrelle-probe list` shows what each "
-                                                  "port is)");
+        out.add(level::fail,
+                device + " does not exist, but " + others.front() +
+                    " does: if that is the board, start the host with `VOSTRELLE_DEVICE=" + others.front() +
+                    "` in its environment (`vostrelle-probe list` shows what each "
+                    "port is)");
         return;
     }
-    out.add(level::fail, device + " does not exist: plug the board in (the kernel names it when its cdc_acm driver "
-                                  "sees it; `dmesg | tail` shows it), or run a host against a simulated board with "
-                                  "`vostrelle-sim --run -- PROGRAM`");
+    out.add(level::fail,
+            device + " does not exist: plug the board in (the kernel names it when its cdc_acm driver "
+                     "sees it; `dmesg | tail` shows it), or run a host against a simulated board with "
+                     "`vostrelle-sim --run -- PROGRAM`");
 }
 
 void examine_access(findings &out, const std::string &device, const port_access &access)
@@ -95,19 +98,21 @@ void examine_access(findings &out, const std::string &device, const port_access 
         const bool by_mode = (access.owner == getuid() && (mode & S_IRUSR) && (mode & S_IWUSR)) ||
                              (in_session_groups(access.gid) && (mode & S_IRGRP) && (mode & S_IWGRP)) ||
                              ((mode & S_IROTH) && (mode & S_IWOTH)) || geteuid() == 0;
-        out.add(level::ok, user + " may open " + device + " for reading and writing" +
-                               (by_mode ? "" : " (granted by an access control list, as udev's uaccess does)"));
+        out.add(level::ok,
+                user + " may open " + device + " for reading and writing" +
+                    (by_mode ? "" : " (granted by an access control list, as udev's uaccess does)"));
         return;
     }
     if (in_configured_groups(access.gid) && !in_session_groups(access.gid)) {
-        out.add(level::fail, user + " is in group '" + access.group + "' in /etc/group, but not yet in this "
-                                    "session: log out and in again (or run `newgrp " + access.group +
-                                    "` in this terminal)");
+        out.add(level::fail, user + " is in group '" + access.group +
+                                 "' in /etc/group, but not yet in this "
+                                 "session: log out and in again (or run `newgrp " +
+                                 access.group + "` in this terminal)");
         return;
     }
     out.add(level::fail, user + " may not open " + device + " (owner group '" + access.group + "', " +
-                             mode_text(access.mode) + "): run `sudo usermod -aG " + access.group + " " + user +
-                             "`, then log out and in again");
+                             mode_text(access.mode) + "): run `sudo usermod -aG " + access.group + " " +
+                             user + "`, then log out and in again");
 }
 
 void examine_holders(findings &out, const std::string &device)
@@ -115,7 +120,8 @@ void examine_holders(findings &out, const std::string &device)
     const device_holders found = processes_holding(device);
     std::string others, simulators;
     for (const auto &p : found.holders)
-        (p.name == "vostrelle-sim" ? simulators : others) += " " + p.name + " (" + std::to_string(p.pid) + ")";
+        (p.name == "vostrelle-sim" ? simulators : others) +=
+            " " + p.name + " (" + std::to_string(p.pid) + ")";
     if (!others.empty())
         out.add(level::fail, device + " is held by" + others +
                                  ": its traffic would mix with the driver's; close that program first");
@@ -124,9 +130,10 @@ void examine_holders(findings &out, const std::string &device)
     else
         out.add(level::ok, "no other process of yours holds " + device);
     if (found.unexamined > 0)
-        out.add(level::note, std::to_string(found.unexamined) +
-                                 " processes of other users could not be examined, and the usual holder is a root "
-                                 "service: run `sudo vostrelle-probe doctor` to see them all");
+        out.add(level::note,
+                std::to_string(found.unexamined) +
+                    " processes of other users could not be examined, and the usual holder is a root "
+                    "service: run `sudo vostrelle-probe doctor` to see them all");
 }
 
 void examine_modem_manager(findings &out)
@@ -134,11 +141,12 @@ void examine_modem_manager(findings &out)
     const auto running = processes_named(modem_manager);
     if (running.empty())
         return;
-    out.add(level::note, std::string(modem_manager) + " (" + std::to_string(running.front().pid) +
-                             ") is running: it opens every new ACM port for several seconds after plug-in and "
-                             "writes modem commands to it, so the first readings can be wrong or the port busy. "
-                             "Install the rule from `vostrelle-probe udev-rule` (it sets ID_MM_DEVICE_IGNORE), or "
-                             "on a lab machine with no modem: `sudo systemctl disable --now ModemManager`");
+    out.add(level::note,
+            std::string(modem_manager) + " (" + std::to_string(running.front().pid) +
+                ") is running: it opens every new ACM port for several seconds after plug-in and "
+                "writes modem commands to it, so the first readings can be wrong or the port busy. "
+                "Install the rule from `vostrelle-probe udev-rule` (it sets ID_MM_DEVICE_IGNORE), or "
+                "on a lab machine with no modem: `sudo systemctl disable --now ModemManager`");
 }
 
 bool any_exists(std::initializer_list<const char *> paths)
@@ -187,15 +195,17 @@ void examine_i386(findings &out)
         out.add(level::note, "this kernel cannot run i386 programs itself, but qemu-i386 can: start the host "
                              "application as `qemu-i386 -L / PROGRAM`");
     else
-        out.add(missing, "this kernel cannot run i386 programs (Exec format error)" + for_hosts +
-                             ": use a kernel with IA32 emulation, or `sudo apt install qemu-user` and start the host "
-                             "as `qemu-i386 -L / PROGRAM`");
+        out.add(missing,
+                "this kernel cannot run i386 programs (Exec format error)" + for_hosts +
+                    ": use a kernel with IA32 emulation, or `sudo apt install qemu-user` and start the host "
+                    "as `qemu-i386 -L / PROGRAM`");
     if (const auto found = i386_library_in_loader_cache())
         out.add(level::ok, std::string("the i386 loader finds ") + library_soname + " at " + *found);
     else
         out.add(missing, std::string("the i386 loader does not find ") + library_soname + for_hosts + ": " +
-                             add_i386 + "sudo apt install libvostrelle1:i386 (a copy elsewhere needs its directory "
-                                        "in /etc/ld.so.conf.d/ and `sudo ldconfig`)");
+                             add_i386 +
+                             "sudo apt install libvostrelle1:i386 (a copy elsewhere needs its directory "
+                             "in /etc/ld.so.conf.d/ and `sudo ldconfig`)");
 }
 
 void examine_conversion(findings &out, session &s)
@@ -203,13 +213,16 @@ void examine_conversion(findings &out, session &s)
     const answer_check check = check_answer(s);
     if (check.result == answer::whole)
         out.add(level::ok, "the board answered a conversion of PA0 within the deadline (count " +
-                               std::to_string(check.count) + ", " + std::to_string(check.ms).substr(0, 4) + " ms)");
+                               std::to_string(check.count) + ", " + std::to_string(check.ms).substr(0, 4) +
+                               " ms)");
     else if (check.result == answer::one_byte)
-        out.add(level::fail, "the board answered a conversion with one byte of two: its firmware or the line is "
-                             "faulty; unplug it, plug it in again, and close other programs using it");
+        out.add(level::fail,
+                "the board answered a conversion with one byte of two: its firmware or the line is "
+                "faulty; unplug it, plug it in again, and close other programs using it");
     else
-        out.add(level::fail, "the board did not answer a conversion within the deadline: is its firmware running? "
-                             "Unplug it, plug it in again, and close other programs using it");
+        out.add(level::fail,
+                "the board did not answer a conversion within the deadline: is its firmware running? "
+                "Unplug it, plug it in again, and close other programs using it");
 }
 
 } // namespace
@@ -224,7 +237,8 @@ port_access examine_device(findings &out, const std::string &device)
     if (!access.exists)
         examine_missing(out, device);
     else if (!access.character_device)
-        out.add(level::fail, device + " exists but is not a character device: remove it and plug the board in again");
+        out.add(level::fail,
+                device + " exists but is not a character device: remove it and plug the board in again");
     else
         out.add(level::ok, device + " exists");
     if (access.exists) {
@@ -242,8 +256,8 @@ int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fau
     std::unique_ptr<sim::simulated_board> board;
     if (simulate) {
         board = start_simulated_board(*simulate);
-        out.add(level::note, "simulated board (" + std::string(sim::name_of(*simulate)) + ") on " +
-                                 board->device_path());
+        out.add(level::note,
+                "simulated board (" + std::string(sim::name_of(*simulate)) + ") on " + board->device_path());
     }
     const port_access access = examine_device(out, host::chosen_device(board.get()));
     examine_modem_manager(out);

@@ -29,8 +29,8 @@ void for_each_process(const std::function<void(int pid)> &visit)
 }
 
 // Options of a user-mode emulator (qemu-i386 -L / PROGRAM …) that take a value.
-constexpr std::string_view emulator_options_with_value[] = {"-L", "-E", "-U", "-cpu", "-B", "-R", "-d", "-D",
-                                                            "-p", "-r", "-0", "-s", "-seed", "-trace", "-plugin"};
+constexpr std::string_view emulator_options_with_value[] = {
+    "-L", "-E", "-U", "-cpu", "-B", "-R", "-d", "-D", "-p", "-r", "-0", "-s", "-seed", "-trace", "-plugin"};
 
 // The program a user-mode emulator runs, from its command line.
 std::optional<std::string> emulated_program(int pid)

@@ -11,11 +11,12 @@ namespace {
 using namespace vostrelle;
 
 struct command_line {
-    CLI::App app{"vostrelle-probe: load the Vostrelle driver as a host does and see what the board answers.\n"
-                 "Loading the driver takes about two seconds. The driver opens $VOSTRELLE_DEVICE, else /dev/ttyACM0."};
+    CLI::App app{
+        "vostrelle-probe: load the Vostrelle driver as a host does and see what the board answers.\n"
+        "Loading the driver takes about two seconds. The driver opens $VOSTRELLE_DEVICE, else /dev/ttyACM0."};
     host::host_options host;
-    CLI::App *info = nullptr, *read = nullptr, *watch = nullptr, *set = nullptr, *doctor = nullptr, *list = nullptr,
-             *udev_rule = nullptr, *record = nullptr;
+    CLI::App *info = nullptr, *read = nullptr, *watch = nullptr, *set = nullptr, *doctor = nullptr,
+             *list = nullptr, *udev_rule = nullptr, *record = nullptr;
     probe::read_options read_options;
     probe::record_options record_options;
     bool volts_flag = false;
@@ -39,20 +40,26 @@ struct command_line {
             ->check(CLI::Range(0, 86400000));
         add_record();
         watch = app.add_subcommand("watch", "Live view of the eight inputs; Ctrl-C to stop");
-        watch->add_option("--interval", watch_interval, "Milliseconds between refreshes")->check(CLI::Range(0, 60000));
+        watch->add_option("--interval", watch_interval, "Milliseconds between refreshes")
+            ->check(CLI::Range(0, 60000));
         watch->add_option("--frames", watch_frames, "Stop after this many refreshes (0: until Ctrl-C)")
             ->check(CLI::Range(0, 100000000));
-        set = app.add_subcommand("set", "Drive an output: pwm VALUE | freq VALUE | led on|off | line K on|off");
+        set =
+            app.add_subcommand("set", "Drive an output: pwm VALUE | freq VALUE | led on|off | line K on|off");
         set->add_option("output", output, "pwm, freq, led or line")->required();
         set->add_option("values", values, "The value(s)")->required();
         set->callback([this] { check_set_request(); });
-        doctor = app.add_subcommand("doctor", "Explain why readings might be zeros, each finding with what to do");
-        list = app.add_subcommand("list", "Every ACM and USB serial port: what it is, who may open it, who holds it");
-        list->add_flag("--ask", list_options.ask, "Send one conversion to each port and say which answer like the "
-                                                  "board (other devices may not like stray bytes)");
+        doctor =
+            app.add_subcommand("doctor", "Explain why readings might be zeros, each finding with what to do");
+        list = app.add_subcommand("list",
+                                  "Every ACM and USB serial port: what it is, who may open it, who holds it");
+        list->add_flag("--ask", list_options.ask,
+                       "Send one conversion to each port and say which answer like the "
+                       "board (other devices may not like stray bytes)");
         list->add_flag("--json", list_options.json, "One JSON document, for scripts");
-        udev_rule = app.add_subcommand("udev-rule", "Print a udev rule for the plugged-in board: access for the "
-                                                    "logged-in user, no modem manager, /dev/vostrelle");
+        udev_rule =
+            app.add_subcommand("udev-rule", "Print a udev rule for the plugged-in board: access for the "
+                                            "logged-in user, no modem manager, /dev/vostrelle");
         udev_rule->add_option("device", rule_device, "The board's port (default: the driver's device)");
     }
 
@@ -67,21 +74,25 @@ struct command_line {
     void add_record()
     {
         auto &o = record_options;
-        record = app.add_subcommand("record", "Record inputs on a fixed schedule as CSV: scan k starts at k times the "
-                                              "interval; Ctrl-C ends it with every row written");
+        record = app.add_subcommand("record",
+                                    "Record inputs on a fixed schedule as CSV: scan k starts at k times the "
+                                    "interval; Ctrl-C ends it with every row written");
         record->add_option("--channels", o.channels, "Inputs to record, e.g. 0,3,5 (default: all)")
             ->delimiter(',')
             ->check(CLI::Range(0, host::board::input_count - 1));
         auto *counts = record->add_flag("--counts", o.counts, "Record counts 0..1023");
         record->add_flag("--volts", volts_flag, "Record volts 0..5 (the default)")->excludes(counts);
-        auto *interval = record->add_option("--interval", o.interval_ms, "Milliseconds from one scan's start to the "
-                                                                         "next (default 1000)")
+        auto *interval = record
+                             ->add_option("--interval", o.interval_ms,
+                                          "Milliseconds from one scan's start to the "
+                                          "next (default 1000)")
                              ->check(CLI::Range(0.001, 86400000.0));
         record->add_option("--rate", o.rate_hz, "Scans per second, instead of --interval")
             ->check(CLI::Range(0.0001, 1000.0))
             ->excludes(interval);
-        auto *duration = record->add_option("--duration", o.duration_s, "Seconds to record (default: until Ctrl-C)")
-                             ->check(CLI::Range(0.001, 1e9));
+        auto *duration =
+            record->add_option("--duration", o.duration_s, "Seconds to record (default: until Ctrl-C)")
+                ->check(CLI::Range(0.001, 1e9));
         record->add_option("--count", o.count, "Scheduled scans to record, instead of --duration")
             ->check(CLI::Range(1LL, 1000000000LL))
             ->excludes(duration);

@@ -57,7 +57,6 @@ std::optional<std::string> stable_name_of(const std::string &device)
 
 } // namespace
 
-
 std::vector<std::string> serial_port_paths()
 {
     std::vector<std::string> paths;
@@ -76,7 +75,8 @@ std::optional<usb_identity> usb_identity_of(const std::string &device)
     std::string directory = resolved(tty);
     if (directory == tty)
         return std::nullopt; // no sysfs device: not a real port
-    for (int level = 0; level < usb_device_search_depth; ++level, directory = resolved(directory.append("/.."))) {
+    for (int level = 0; level < usb_device_search_depth;
+         ++level, directory = resolved(directory.append("/.."))) {
         const auto vendor = tools::read_first_line(directory + "/idVendor");
         if (!vendor)
             continue;

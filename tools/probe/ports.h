@@ -27,7 +27,7 @@ struct port_access {
 };
 
 struct serial_port {
-    std::string path; // as found: /dev/ttyACM0
+    std::string path;                       // as found: /dev/ttyACM0
     std::optional<std::string> stable_name; // /dev/serial/by-id/...
     std::optional<usb_identity> usb;
     port_access access;

@@ -57,7 +57,6 @@ struct list_options {
     bool json = false;
 };
 
-
 int run_info(session &s);
 int run_read(session &s, const read_options &options);
 // Checks the options; on refusal says why.

@@ -118,8 +118,9 @@ void print_summary(const schedule_log &log, const record_plan &plan)
         log.rows > 1 ? milliseconds(log.last - log.first).count() / static_cast<double>(log.rows - 1) : 0;
     std::cerr << "record: " << log.rows << " scans, " << log.missed << " slots missed, mean period "
               << formatted("%.3f", mean) << " ms (schedule " << formatted("%.3f", asked) << " ms)\n"
-              << "start-time error against the schedule: p50 " << formatted("%.3f", percentile(log.lateness_ms, 0.5))
-              << " ms, p99 " << formatted("%.3f", percentile(log.lateness_ms, 0.99)) << " ms, max "
+              << "start-time error against the schedule: p50 "
+              << formatted("%.3f", percentile(log.lateness_ms, 0.5)) << " ms, p99 "
+              << formatted("%.3f", percentile(log.lateness_ms, 0.99)) << " ms, max "
               << formatted("%.3f", percentile(log.lateness_ms, 1.0)) << " ms\n";
 }
 
@@ -136,13 +137,15 @@ void plot(const record_plan &plan)
 {
     const auto gnuplot = tools::program_in_path("gnuplot");
     if (!gnuplot) {
-        std::cerr << "note: no plot: gnuplot is not installed (apt install gnuplot-nox); the recording is complete\n";
+        std::cerr << "note: no plot: gnuplot is not installed (apt install gnuplot-nox); the recording is "
+                     "complete\n";
         return;
     }
     const std::string source = plan.plot_source.empty() ? plan.output : plan.plot_source;
     std::ostringstream script;
     script << "set datafile separator ','; set terminal pngcairo size 1000,560 font 'sans,10' noenhanced; "
-           << "set output " << gnuplot_quoted(plan.plot) << "; set key outside right top autotitle columnheader; "
+           << "set output " << gnuplot_quoted(plan.plot)
+           << "; set key outside right top autotitle columnheader; "
            << "set grid; set xlabel 'seconds'; set ylabel '" << (plan.counts ? "count" : "volts") << "'; "
            << "plot for [i=2:" << plan.channels.size() + 1 << "] " << gnuplot_quoted(source)
            << " using 1:i with lines lw 1.5";
@@ -180,8 +183,8 @@ bool interval_kept(double interval_ms, std::size_t channels, const reading_kind 
     return refuse("a scan of " + std::to_string(channels) + " inputs in " + kind.unit + " takes about " +
                   formatted("%.1f", shortest_ms) + " ms (" + formatted("%.1f", kind.cost_ms) +
                   " ms each, more on a board that is slow to answer); the shortest interval is " +
-                  formatted("%.1f", shortest_ms) + " ms, a rate of at most " + formatted("%.1f", 1000 / shortest_ms) +
-                  " Hz");
+                  formatted("%.1f", shortest_ms) + " ms, a rate of at most " +
+                  formatted("%.1f", 1000 / shortest_ms) + " Hz");
 }
 
 } // namespace
@@ -237,7 +240,8 @@ struct scan_loop {
         std::vector<std::string> values;
         for (const int channel : plan.channels)
             values.push_back(value_text(s, plan.counts, channel));
-        written = write_line(plan, tools::csv_line(std::chrono::duration<double>(began - log.first).count(), values));
+        written = write_line(
+            plan, tools::csv_line(std::chrono::duration<double>(began - log.first).count(), values));
         log.lateness_ms.push_back(milliseconds(began - due).count());
         log.last = began;
         ++log.rows;
@@ -277,8 +281,9 @@ bool close_outputs(const record_plan &plan, bool written)
         if (sink != stdout)
             written = std::fclose(sink) == 0 && written;
     if (!written)
-        std::cerr << "vostrelle-probe record: cannot write " << (plan.output == "-" ? "standard output" : plan.output)
-                  << ": " << std::strerror(errno) << "; the rows before are kept\n";
+        std::cerr << "vostrelle-probe record: cannot write "
+                  << (plan.output == "-" ? "standard output" : plan.output) << ": " << std::strerror(errno)
+                  << "; the rows before are kept\n";
     return written;
 }
 

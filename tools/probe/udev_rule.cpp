@@ -17,8 +17,8 @@ constexpr const char *rule_file = "/etc/udev/rules.d/70-vostrelle.rules";
 
 std::string udev_rule_for(const usb_identity &usb)
 {
-    std::string rule = "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + usb.vendor_id + "\", ATTRS{idProduct}==\"" +
-                       usb.product_id + "\"";
+    std::string rule = "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + usb.vendor_id +
+                       "\", ATTRS{idProduct}==\"" + usb.product_id + "\"";
     if (!usb.serial.empty())
         rule += ", ATTRS{serial}==\"" + usb.serial + "\"";
     return rule + ", TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\", SYMLINK+=\"vostrelle\"";
@@ -38,8 +38,10 @@ int run_udev_rule(const std::string &requested)
                   << " in sysfs: plug the board in and name its port (`vostrelle-probe list` shows them)\n";
         return 1;
     }
-    if (!plain_udev_value(usb->vendor_id) || !plain_udev_value(usb->product_id) || !plain_udev_value(usb->serial)) {
-        std::cerr << "vostrelle-probe udev-rule: the USB attributes of " << device << " hold quotes or line breaks\n";
+    if (!plain_udev_value(usb->vendor_id) || !plain_udev_value(usb->product_id) ||
+        !plain_udev_value(usb->serial)) {
+        std::cerr << "vostrelle-probe udev-rule: the USB attributes of " << device
+                  << " hold quotes or line breaks\n";
         return 1;
     }
     std::cout << "# " << rule_file << ": the Vostrelle board " << usb->manufacturer << " " << usb->product

@@ -137,9 +137,9 @@ void simulated_board::answer_conversion(int channel)
         return;
     }
     send(reply);
-    note(false, reply, reply.size() == 2 && mode_ == fault_mode::healthy
-                           ? "reply " + std::to_string(count)
-                           : std::string(name_of(mode_)) + " reply");
+    note(false, reply,
+         reply.size() == 2 && mode_ == fault_mode::healthy ? "reply " + std::to_string(count)
+                                                           : std::string(name_of(mode_)) + " reply");
 }
 
 void simulated_board::serve_byte(std::uint8_t byte)

@@ -72,7 +72,8 @@ void take_mode(options &o, const std::string &name)
 {
     const auto mode = sim::parse_fault_mode(name);
     if (!mode)
-        throw tools::refusal("vostrelle-sim: unknown mode '" + name + "' (use " + sim::fault_mode_list() + ")\n");
+        throw tools::refusal("vostrelle-sim: unknown mode '" + name + "' (use " + sim::fault_mode_list() +
+                             ")\n");
     o.mode = *mode;
 }
 
@@ -80,8 +81,8 @@ void take_input(options &o, const std::string &text)
 {
     const auto input = parse_input(text);
     if (!input)
-        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" + text +
-                             "'\n");
+        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" +
+                             text + "'\n");
     o.fixed.push_back(*input);
 }
 
@@ -97,9 +98,11 @@ void take_step(options &o, const std::string &text)
 // What CLI11's checks leave; a message and false on a problem.
 bool complete(options &o)
 {
-    std::sort(o.timed.begin(), o.timed.end(), [](const auto &a, const auto &b) { return a.seconds < b.seconds; });
+    std::sort(o.timed.begin(), o.timed.end(),
+              [](const auto &a, const auto &b) { return a.seconds < b.seconds; });
     if (o.run != !o.command.empty()) {
-        std::cerr << "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n";
+        std::cerr
+            << "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n";
         return false;
     }
     return true;
@@ -134,9 +137,9 @@ std::jthread step_inputs(sim::simulated_board &board, const options &o)
                 return;
             board.set_input(step.input.first, step.input.second);
             const auto wall = std::chrono::system_clock::now().time_since_epoch();
-            std::cerr << std::fixed << std::setprecision(3) << "vostrelle-sim: input " << step.input.first << " set to " << step.input.second << " at "
-                      << std::chrono::duration<double, std::milli>(wall).count() << " ms"
-                      << std::endl;
+            std::cerr << std::fixed << std::setprecision(3) << "vostrelle-sim: input " << step.input.first
+                      << " set to " << step.input.second << " at "
+                      << std::chrono::duration<double, std::milli>(wall).count() << " ms" << std::endl;
         }
     });
 }
@@ -148,7 +151,8 @@ int serve(const options &o)
                                            std::chrono::duration<double>(o.seconds)))
                                      : std::nullopt;
     const int signal = tools::wait_for_stop(limit);
-    std::cerr << "vostrelle-sim: stopped" << (signal > 0 ? std::string(" by ") + strsignal(signal) : "") << std::endl;
+    std::cerr << "vostrelle-sim: stopped" << (signal > 0 ? std::string(" by ") + strsignal(signal) : "")
+              << std::endl;
     return 0;
 }
 
@@ -171,23 +175,28 @@ int simulate(const options &o)
 void describe_options(CLI::App &app, options &o)
 {
     app.set_version_flag("--version", "vostrelle-sim " VOSTRELLE_VERSION);
-    app.add_option("--link", o.link, "Also reach the board through this symbolic link (e.g. /dev/ttyACM0; needs "
-                                     "write access there)");
-    app.add_flag("--print-device", o.print_device, "Print the board's terminal path on a line of its own and keep "
-                                                   "running: give it to a host as VOSTRELLE_DEVICE");
-    app.add_flag("--run", o.run, "Run the program after -- with VOSTRELLE_DEVICE set to the board, end with it and "
-                                 "exit with its status");
+    app.add_option("--link", o.link,
+                   "Also reach the board through this symbolic link (e.g. /dev/ttyACM0; needs "
+                   "write access there)");
+    app.add_flag("--print-device", o.print_device,
+                 "Print the board's terminal path on a line of its own and keep "
+                 "running: give it to a host as VOSTRELLE_DEVICE");
+    app.add_flag("--run", o.run,
+                 "Run the program after -- with VOSTRELLE_DEVICE set to the board, end with it and "
+                 "exit with its status");
     app.add_option("command", o.command, "With --run: the program and its arguments, after --");
     app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)")
         ->each([&o](const std::string &text) { take_input(o, text); });
-    app.add_option("--step", o.steps, "Set an input at a time: K=COUNT@SECONDS after the start, saying when on the "
-                                      "wall clock, to time a program's reaction (repeatable)")
+    app.add_option("--step", o.steps,
+                   "Set an input at a time: K=COUNT@SECONDS after the start, saying when on the "
+                   "wall clock, to time a program's reaction (repeatable)")
         ->each([&o](const std::string &text) { take_step(o, text); });
     app.add_flag("--wave", o.wave, "Inputs follow slow sine waves");
     app.add_option("--mode", o.mode_name, sim::fault_mode_list())->each([&o](const std::string &name) {
         take_mode(o, name);
     });
-    app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")->check(CLI::Range(0, 10000000));
+    app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")
+        ->check(CLI::Range(0, 10000000));
     app.add_flag("--trace", o.trace, "Print every exchange with its time and direction");
     app.add_option("--seconds", o.seconds, "Stop after this many seconds")->check(CLI::Range(0.0, 1e9));
 }
@@ -198,8 +207,9 @@ int main(int argc, char **argv)
 {
     tools::hold_stop_signals(); // before the board's thread starts
     options o;
-    CLI::App app{"vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
-                 "SIGHUP, or for as long as the program given with --run."};
+    CLI::App app{
+        "vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "
+        "SIGHUP, or for as long as the program given with --run."};
     describe_options(app, o);
     if (const auto status = tools::parse_command_line(app, argc, argv))
         return *status;

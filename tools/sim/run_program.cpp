@@ -37,7 +37,8 @@ int run_program(const std::vector<std::string> &command, const std::string &devi
     setenv("VOSTRELLE_DEVICE", device.c_str(), 1);
     const tools::spawned child = tools::spawn(command, {.search_path = true, .default_stop_signals = true});
     if (child.error != 0) {
-        std::cerr << "vostrelle-sim: cannot run " << command.front() << ": " << std::strerror(child.error) << "\n";
+        std::cerr << "vostrelle-sim: cannot run " << command.front() << ": " << std::strerror(child.error)
+                  << "\n";
         return not_started;
     }
     for (;;) {

@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <csignal>
 #include <poll.h>
 #include <pthread.h>
 #include <system_error>
 #include <termios.h>
-#include <utility>
 #include <unistd.h>
-
+#include <utility>
 
 namespace vostrelle::sim {
 
@@ -155,7 +154,6 @@ board_outputs simulated_board::outputs() const
     return outputs_;
 }
 
-
 void simulated_board::send_due_replies()
 {
     const auto now = clock_type::now();
@@ -189,8 +187,7 @@ timespec simulated_board::watch_line(pollfd &line) const
 void simulated_board::drain_wake_pipe()
 {
     char sink[64];
-    while (read(wake_pipe_[0], sink, sizeof sink) > 0) {
-    }
+    while (read(wake_pipe_[0], sink, sizeof sink) > 0) {}
 }
 
 ssize_t simulated_board::serve_line(short revents, const std::vector<std::uint8_t> &noise)

@@ -15,7 +15,8 @@ bool symlink_guard::make(const std::string &link, const std::string &target)
     struct stat info {};
     if (lstat(link.c_str(), &info) == 0) {
         if (!S_ISLNK(info.st_mode)) {
-            std::cerr << "vostrelle-sim: " << link << " exists and is not a symbolic link; not replacing it\n";
+            std::cerr << "vostrelle-sim: " << link
+                      << " exists and is not a symbolic link; not replacing it\n";
             return false;
         }
         unlink(link.c_str());

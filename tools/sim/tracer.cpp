@@ -43,8 +43,9 @@ void tracer::take(const exchange &e)
 {
     const double ms = std::chrono::duration<double, std::milli>(e.at - start_).count();
     char line[256];
-    (void)std::snprintf(line, sizeof line, "%12.3f ms  %s  %-12s %s\n", ms, e.from_driver ? "host -> board" : "board -> host",
-                        hex_bytes(e.bytes).c_str(), e.meaning.c_str());
+    (void)std::snprintf(line, sizeof line, "%12.3f ms  %s  %-12s %s\n", ms,
+                        e.from_driver ? "host -> board" : "board -> host", hex_bytes(e.bytes).c_str(),
+                        e.meaning.c_str());
     std::lock_guard lock(queue_->mutex);
     if (queue_->lines.size() >= backlog) {
         ++queue_->dropped;

@@ -12,7 +12,10 @@ using namespace vostrelle::panel;
 const std::vector<std::string> authorities{"127.0.0.1:8765", "localhost:8765"};
 const std::string secret_pattern = "[0-9a-f]{64}";
 
-std::string token_of(const access_guard &guard) { return guard.url().substr(guard.url().find("token=") + 6); }
+std::string token_of(const access_guard &guard)
+{
+    return guard.url().substr(guard.url().find("token=") + 6);
+}
 
 std::string cookie_of(const access_guard &guard)
 {
@@ -26,9 +29,8 @@ TEST(access, the_printed_link_opens_once_and_gives_an_http_only_strict_cookie)
     access_guard guard(authorities);
     const std::regex link("http://127\\.0\\.0\\.1:8765/\\?token=" + secret_pattern);
     EXPECT_TRUE(std::regex_match(guard.url(), link));
-    EXPECT_TRUE(std::regex_match(
-        guard.cookie_header(),
-        std::regex("vostrelle-panel-8765=" + secret_pattern + "; Path=/; HttpOnly; SameSite=Strict")));
+    EXPECT_TRUE(std::regex_match(guard.cookie_header(), std::regex("vostrelle-panel-8765=" + secret_pattern +
+                                                                   "; Path=/; HttpOnly; SameSite=Strict")));
     const std::string token = token_of(guard);
     EXPECT_FALSE(guard.exchange(std::string(64, '0')));
     EXPECT_FALSE(guard.exchange(token.substr(1)));

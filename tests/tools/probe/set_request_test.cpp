@@ -17,9 +17,9 @@ struct accepted_case {
 TEST(SetRequest, EachOutputGoesToItsCall)
 {
     const accepted_case cases[] = {
-        {"pwm", {"128"}, true, 0, 128},    {"freq", {"65535"}, true, 1, 65535},
-        {"freq", {"0x10"}, true, 1, 16},   {"led", {"on"}, false, 0, 1},
-        {"led", {"0"}, false, 0, 0},       {"line", {"3", "on"}, false, 3, 1},
+        {"pwm", {"128"}, true, 0, 128},      {"freq", {"65535"}, true, 1, 65535},
+        {"freq", {"0x10"}, true, 1, 16},     {"led", {"on"}, false, 0, 1},
+        {"led", {"0"}, false, 0, 0},         {"line", {"3", "on"}, false, 3, 1},
         {"line", {"7", "off"}, false, 7, 0},
     };
     for (const auto &c : cases) {

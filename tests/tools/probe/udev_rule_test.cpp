@@ -10,9 +10,10 @@ using vostrelle::probe::usb_identity;
 TEST(UdevRule, MatchesTheBoardByItsIdsAndSerial)
 {
     const usb_identity board{"2341", "8036", "Quenardel", "Vostrelle", "VS0042"};
-    EXPECT_EQ(vostrelle::probe::udev_rule_for(board),
-              R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="2341", ATTRS{idProduct}=="8036", )"
-              R"(ATTRS{serial}=="VS0042", TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1", SYMLINK+="vostrelle")");
+    EXPECT_EQ(
+        vostrelle::probe::udev_rule_for(board),
+        R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="2341", ATTRS{idProduct}=="8036", )"
+        R"(ATTRS{serial}=="VS0042", TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1", SYMLINK+="vostrelle")");
 }
 
 TEST(UdevRule, WithoutASerialMatchesEveryBoardOfTheModel)

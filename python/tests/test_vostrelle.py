@@ -79,7 +79,9 @@ def test_record_keeps_the_schedule_and_saves_csv_and_plot(board, tmp_path):
     recording = board.record(channels=[0, 5], interval=0.02, count=30)
     assert len(recording) + recording.missed == 30
     slots = recording.times / 0.02
-    assert abs(slots - slots.round()).max() < 0.25  # no drift through the slots
+    # No drift through the slots: a scan starts just after its slot; a busy
+    # machine may wake one late now and then, a drifting schedule most.
+    assert (abs(slots - slots.round()) < 0.25).mean() >= 0.9
     assert recording[0].tolist() == [654 * 5 / 1023] * len(recording)
     assert recording.names == ("EA0(PA0)0..5V", "EA5(PA5)0..5V")
 

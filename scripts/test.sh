@@ -11,20 +11,20 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 log=$(mktemp -d)
-trap 'rm -rf "$log"' EXIT
 status=0
 timings=()
+failed_steps=0
 timed() { # timed NAME COMMAND...: runs it, notes its time and test count, keeps going on failure
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS result=ok
   shift
   echo "=== $name"
-  "$@" 2>&1 | tee "$log/$name" || status=1
+  "$@" 2>&1 | tee "$log/$name" || { status=1 failed_steps=$((failed_steps + 1)) result=FAILED; }
   local counted
   counted=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)/\2 tests, \1 failed/p;
     s/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 checks passed, \2 failed/p' "$log/$name" | tail -1)
   local behind
   behind=$(cat "$log/.$name.took" 2>/dev/null || true)
-  timings+=("$(printf '%-9s %4d s %-18s %s' "$name" $((SECONDS - start)) "$behind" "$counted")")
+  timings+=("$(printf '%-9s %4d s %-18s %-6s %s' "$name" $((SECONDS - start)) "$behind" "$result" "$counted")")
 }
 
 presets=(i386 amd64 arm64 armhf sanitize fuzz)
@@ -45,12 +45,17 @@ in_background() {
   shift
   "$@" >"$log/.$name" 2>&1 || result=$?
   echo "(background $((SECONDS - start)) s)" >"$log/.$name.took"
-  echo $result >"$log/.$name.done"
+  echo $result >"$log/.$name.status" && mv "$log/.$name.status" "$log/.$name.done"
 }
-# finished NAME: waits for in_background NAME, shows its output, fails as it did.
+# finished NAME: waits for in_background NAME, shows its output, fails as it
+# did, or fails when the builds ended without it.
 finished() {
-  until [ -e "$log/.$1.done" ]; do sleep 0.5; done
-  cat "$log/.$1"
+  until [ -e "$log/.$1.done" ]; do
+    kill -0 "$builder" 2>/dev/null || { sleep 1; [ -e "$log/.$1.done" ] || break; }
+    sleep 0.5
+  done
+  cat "$log/.$1" 2>/dev/null
+  [ -e "$log/.$1.done" ] || { echo "the background builds ended before $1 was built"; return 1; }
   return "$(cat "$log/.$1.done")"
 }
 # The builds run one after another in the background, at idle priority
@@ -61,20 +66,26 @@ finished() {
 # machine, and the builds take what they leave.
 (
   chrt --idle --pid 0 $BASHPID || echo "the builds run at normal priority: chrt --idle failed"
+  ionice -c 3 -p $BASHPID 2>/dev/null || true
   for preset in "${presets[@]}"; do
     in_background "$preset" build "$preset"
   done
   in_background lint scripts/lint.sh build/amd64
 ) &
+builder=$!
+# An interrupted run takes its builds with it, rather than leaving them
+# writing into build/ beside the next run's.
+kill_tree() { local child; for child in $(pgrep -P "$1"); do kill_tree "$child"; done; kill "$1" 2>/dev/null; }
+trap 'kill_tree "$builder"; rm -rf "$log"' EXIT
 tested() { # tested PRESET: its build's output, then its tests
   finished "$1" && ctest --preset "$1"
 }
 for preset in "${presets[@]}"; do
   timed "$preset" tested "$preset"
 done
-packages() {
-  scripts/package.sh
-  lintian --fail-on error,warning build/packages/*.deb
+packages() { # each step stops it: inside a pipeline, set -e does not
+  scripts/package.sh || return
+  lintian --fail-on error,warning build/packages/*.deb || return
   echo "lintian: no errors, no warnings on $(ls build/packages/*.deb | wc -l) packages"
   bash tests/packaging/side_by_side_test.sh build/packages "$PWD"
 }
@@ -100,5 +111,7 @@ read -r passed failed < <(awk '
   /tests passed, [0-9]+ tests failed out of/ { total += $NF; failed += $4 }
   /^[0-9]+ passed, [0-9]+ failed$/ && FILENAME ~ /packages/ { total += $1 + $3; failed += $3 }
   END { print total - failed, failed + 0 }' "$log"/*)
+# A step that failed without a failed test (a build, lint) counts as one.
+((failed >= failed_steps)) || failed=$failed_steps
 echo "all presets: $passed passed, $failed failed"
 exit $status

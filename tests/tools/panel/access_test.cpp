@@ -1,7 +1,8 @@
 // The panel's access rules: the one-time token, the cookie it becomes, and
 // the Host and Origin a request must name.
+#include <algorithm>
+#include <cctype>
 #include <gtest/gtest.h>
-#include <regex>
 
 #include "request_rules.h"
 
@@ -10,7 +11,17 @@ namespace {
 using namespace vostrelle::panel;
 
 const std::vector<std::string> authorities{"127.0.0.1:8765", "localhost:8765"};
-const std::string secret_pattern = "[0-9a-f]{64}";
+
+// TEXT is PREFIX, a secret of 64 lower-case hex digits, then SUFFIX.
+bool holds_secret(const std::string &text, const std::string &prefix, const std::string &suffix)
+{
+    if (text.size() != prefix.size() + 64 + suffix.size() || !text.starts_with(prefix) ||
+        !text.ends_with(suffix))
+        return false;
+    const auto secret = text.substr(prefix.size(), 64);
+    return std::all_of(secret.begin(), secret.end(),
+                       [](char c) { return std::isdigit(c) || (c >= 'a' && c <= 'f'); });
+}
 
 std::string token_of(const access_guard &guard)
 {
@@ -27,10 +38,9 @@ std::string cookie_of(const access_guard &guard)
 TEST(access, the_printed_link_opens_once_and_gives_an_http_only_strict_cookie)
 {
     access_guard guard(authorities);
-    const std::regex link("http://127\\.0\\.0\\.1:8765/\\?token=" + secret_pattern);
-    EXPECT_TRUE(std::regex_match(guard.url(), link));
-    EXPECT_TRUE(std::regex_match(guard.cookie_header(), std::regex("vostrelle-panel-8765=" + secret_pattern +
-                                                                   "; Path=/; HttpOnly; SameSite=Strict")));
+    EXPECT_TRUE(holds_secret(guard.url(), "http://127.0.0.1:8765/?token=", ""));
+    EXPECT_TRUE(
+        holds_secret(guard.cookie_header(), "vostrelle-panel-8765=", "; Path=/; HttpOnly; SameSite=Strict"));
     const std::string token = token_of(guard);
     EXPECT_FALSE(guard.exchange(std::string(64, '0')));
     EXPECT_FALSE(guard.exchange(token.substr(1)));

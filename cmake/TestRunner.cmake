@@ -39,6 +39,20 @@ if(VOSTRELLE_FORCE_EMULATOR)
   find_program(VOSTRELLE_PATCHELF patchelf REQUIRED)
 endif()
 
+# Where the kernel runs i386 programs, the forced mode's build also runs the
+# field test on the programs themselves, natively, through this runner: its
+# set-user-ID host is the product's, and only a native start can be that.
+set(VOSTRELLE_NATIVE_RUNNER "")
+if(VOSTRELLE_FORCE_EMULATOR AND vostrelle_run_result STREQUAL "0")
+  set(VOSTRELLE_NATIVE_RUNNER ${CMAKE_BINARY_DIR}/run-target-native)
+  set(VOSTRELLE_RUNNER_EMULATED "")
+  set(VOSTRELLE_RUNNER_COMMAND "")
+  set(VOSTRELLE_RUNNER_WHY "directly: this kernel runs them")
+  configure_file(${PROJECT_SOURCE_DIR}/tests/support/run-target.in ${VOSTRELLE_NATIVE_RUNNER} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+endif()
+
 # vostrelle_test_program(VARIABLE TARGET): VARIABLE becomes the program the
 # tool tests start for TARGET. A copy of a program that loads the driver
 # finds it where an installed one would, beside its own directory.

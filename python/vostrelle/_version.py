@@ -17,6 +17,9 @@ def version_in(cmake_lists: pathlib.Path) -> str:
 def project_version() -> str:
     try:
         from ._installed_version import VERSION
-    except ImportError:  # a source tree
-        return version_in(pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt")
+    except ImportError:  # a source tree, or a copy of the package without it
+        try:
+            return version_in(pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt")
+        except (OSError, AttributeError):
+            return "unknown"
     return VERSION

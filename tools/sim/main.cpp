@@ -42,6 +42,16 @@ struct options {
 
 using input_setting = std::pair<int, std::uint16_t>;
 
+std::string input_range()
+{
+    return tools::zero_to(host::board::input_count - 1);
+}
+
+std::string count_range()
+{
+    return tools::zero_to(host::board::count_highest);
+}
+
 // K=COUNT with K an input and COUNT 0..1023.
 std::optional<input_setting> parse_input(std::string_view text)
 {
@@ -81,8 +91,8 @@ void take_input(options &o, const std::string &text)
 {
     const auto input = parse_input(text);
     if (!input)
-        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" +
-                             text + "'\n");
+        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K " + input_range() + " and COUNT " +
+                             count_range() + ", not '" + text + "'\n");
     o.fixed.push_back(*input);
 }
 
@@ -188,7 +198,9 @@ void describe_options(CLI::App &app, options &o)
                  "Run the program after -- with VOSTRELLE_DEVICE set to the board, end with it and "
                  "exit with its status");
     app.add_option("command", o.command, "With --run: the program and its arguments, after --");
-    app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)");
+    app.add_option("--input", o.inputs,
+                   "Fix an input: K=COUNT, K " + input_range() + ", COUNT " + count_range() +
+                       " (repeatable)");
     app.add_option("--step", o.steps,
                    "Set an input at a time: K=COUNT@SECONDS after the start, saying when on the "
                    "wall clock, to time a program's reaction (repeatable)");

@@ -5,6 +5,8 @@ import operator
 from . import _library
 from .recording import Recording, record
 
+# The board's channels and ranges, as tools/host/board.h holds them for the
+# tools: change both together.
 INPUTS = 8
 LINES = 8
 PWM_RANGE = range(0, 256)

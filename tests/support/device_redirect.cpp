@@ -1,3 +1,5 @@
+// The redirect of the board device: this program's own open and open64, which a
+// dlopen'ed driver calls, open the chosen path instead of /dev/ttyACM0.
 #include "device_redirect.h"
 
 #include <atomic>

@@ -83,7 +83,16 @@ async function fixedInputs(browser) {
       .then(() => true, () => false));
     await other.close();
     check("the PWM slider and the frequency field take the board's ranges from the server",
-      await page.$eval("#pwm", (e) => e.max) === "255" && await page.$eval("#frequency", (e) => e.max) === "65535");
+      await page.$eval("#pwm", (e) => e.max) === "255" && await page.$eval("#frequency", (e) => e.max) === "65535" &&
+      await page.$eval("#frequency-range", (e) => e.textContent) === "(0 to 65535)");
+    const unconnected = await browser.newPage();
+    await unconnected.setRequestInterception(true);
+    unconnected.on("request", (r) => (r.url().includes("/events/") ? r.abort() : r.continue()));
+    await unconnected.goto(link.replace(/\?token=.*/, ""));
+    check("without the live stream the outputs stay disabled and show no range",
+      await unconnected.$$eval("#led, #pwm, #frequency", (all) => all.every((e) => e.disabled)) &&
+      await unconnected.$eval("#frequency-range", (e) => e.textContent) === "");
+    await unconnected.close();
     await page.$eval("#pwm", (e) => { e.value = 77; e.dispatchEvent(new Event("input")); });
     await page.$eval("#frequency", (e) => { e.value = 1000; e.dispatchEvent(new Event("change")); });
     await new Promise((r) => setTimeout(r, 300));

@@ -22,6 +22,8 @@ start no-library "$probe" --library /nonexistent/libvostrelle.so info
 echo "precious" >"$scratch/file"
 start sim-refuse "$sim" --link "$scratch/file" --seconds 1
 start sim-input "$sim" --input 9=5
+start help-bad-mode "$probe" --simulate=bogus --help
+start sim-help-bad-input "$sim" --input 9=5 --mode bogus --help
 
 # Doctor judges the board by its deadlines: away from the busy runs above.
 finish_started
@@ -97,5 +99,9 @@ check "and says which path was tried and why" has no-library "/nonexistent/libvo
 check "the simulator refuses to replace a file" test "$(status_of sim-refuse)" -eq 1
 check "and leaves it alone" test "$(cat "$scratch/file")" = precious
 check "a bad input is refused" test "$(status_of sim-input)" -eq 2
+check "--help is answered before a bad mode" test "$(status_of help-bad-mode)" -eq 0
+check "and shows the options" has help-bad-mode "^Usage: .*vostrelle-probe"
+check "the simulator answers --help before bad values" test "$(status_of sim-help-bad-input)" -eq 0
+check "and shows its options" has sim-help-bad-input "^Usage: .*vostrelle-sim"
 
 summary

@@ -12,6 +12,11 @@ std::string formatted(const char *pattern, double value)
     return text;
 }
 
+std::string zero_to(int highest)
+{
+    return "0.." + std::to_string(highest);
+}
+
 std::optional<int> parse_int(std::string_view text, int low, int high)
 {
     int base = 10;

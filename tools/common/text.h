@@ -10,6 +10,9 @@ namespace vostrelle::tools {
 // A whole decimal (or 0x hexadecimal) integer within [low, high], else nothing.
 std::optional<int> parse_int(std::string_view text, int low, int high);
 
+// "0..HIGHEST", a range of whole numbers as the tools write it.
+std::string zero_to(int highest);
+
 // One number written by snprintf with `pattern` ("%.3f", "%.6f", …).
 std::string formatted(const char *pattern, double value);
 

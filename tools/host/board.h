@@ -1,5 +1,6 @@
 // The board as a host sees it: its channels, the ranges of its values, and
-// what one conversion costs.
+// what one conversion costs. The Python package holds the same facts in
+// python/vostrelle/board.py and recording.py.
 #pragma once
 
 #include <chrono>

@@ -14,14 +14,17 @@ void host_options::add_to(CLI::App &app)
     simulate = app.add_option("--simulate", simulate_mode,
                               "Use a simulated board; MODE " + sim::fault_mode_list() +
                                   " (default healthy). Write it as --simulate or --simulate=MODE")
-                   ->expected(0, 1)
-                   ->check(CLI::Validator(
-                       [](std::string &written) {
-                           if (!sim::parse_fault_mode(written))
-                               throw tools::refusal(unknown_mode_text(written));
-                           return std::string();
-                       },
-                       ""));
+                   ->expected(0, 1);
+    // Checked once the whole line is read, after --help and CLI11's own
+    // checks, and before any subcommand's.
+    app.parse_complete_callback([this] { check_simulate_mode(); });
+}
+
+void host_options::check_simulate_mode() const
+{
+    const bool known = simulate_mode.empty() || sim::parse_fault_mode(simulate_mode); // empty: healthy
+    if (simulate->count() > 0 && !known)
+        throw tools::refusal(unknown_mode_text(simulate_mode));
 }
 
 std::vector<std::string> host_options::libraries() const

@@ -17,8 +17,10 @@ struct host_options {
     std::string simulate_mode;
     CLI::Option *simulate = nullptr;
 
-    // Adds --library and --simulate[=MODE] to `app`.
+    // Adds --library and --simulate[=MODE] to `app`, and the check of the
+    // mode: a refusal, as a usage error, of one that does not exist.
     void add_to(CLI::App &app);
+    void check_simulate_mode() const;
     // The library given, else default_library_paths().
     std::vector<std::string> libraries() const;
 };

@@ -70,10 +70,9 @@ void acquisition::run()
                 return;
         }
         const auto began = clock::now();
-        if (const long long over = schedule.over_at(began)) {
+        if (const long long over = schedule.skip_over(began, std::nullopt)) {
             std::lock_guard lock(data_mutex_);
             missed_ += over;
-            schedule.slot += over;
             continue;
         }
         keep(take_scan(began));

@@ -86,7 +86,8 @@ private:
         rest_.remove_prefix(1);
         return c;
     }
-    // A quoted string, its escapes undone; false when it is malformed.
+    // A quoted string, its quotes removed and its escapes undone, as Boost.Beast's
+    // parameter list reads it; false when it is malformed.
     bool quoted(std::string &value)
     {
         rest_.remove_prefix(1);

@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "host_main.h"
 #include "probe.h"
+#include "text.h"
 
 namespace {
 
@@ -80,7 +81,8 @@ struct command_line {
         record->add_option("--channels", o.channels, "Inputs to record, e.g. 0,3,5 (default: all)")
             ->delimiter(',')
             ->check(CLI::Range(0, host::board::input_count - 1));
-        auto *counts = record->add_flag("--counts", o.counts, "Record counts 0..1023");
+        const std::string counts_help = "Record counts " + tools::zero_to(host::board::count_highest);
+        auto *counts = record->add_flag("--counts", o.counts, counts_help);
         record->add_flag("--volts", volts_flag, "Record volts 0..5 (the default)")->excludes(counts);
         auto *interval = record
                              ->add_option("--interval", o.interval_ms,

@@ -22,6 +22,8 @@ constexpr std::array<analog_output, 2> analog_outputs{{
     {"freq", 1, host::board::frequency_highest},
 }};
 
+constexpr int highest_line = host::board::line_count - 1;
+
 std::optional<int> parse_switch(const std::string &text)
 {
     if (text == "on" || text == "1")
@@ -50,11 +52,10 @@ set_parse led(const std::vector<std::string> &values)
 
 set_parse line(const std::vector<std::string> &values)
 {
-    constexpr int highest_line = host::board::line_count - 1;
     const auto number = values.size() == 2 ? tools::parse_int(values[0], 0, highest_line) : std::nullopt;
     const auto on = values.size() == 2 ? parse_switch(values[1]) : std::nullopt;
     if (!number || !on)
-        return {std::nullopt, "line takes a line number 0..7 and on or off"};
+        return {std::nullopt, "line takes a line number " + tools::zero_to(highest_line) + " and on or off"};
     return {set_request{false, *number, *on}, ""};
 }
 
@@ -74,8 +75,11 @@ set_parse parse_set_request(const std::string &what, const std::vector<std::stri
 
 std::string set_refusal(const std::string &problem)
 {
-    return "vostrelle-probe set: " + problem +
-           "\nuse: set pwm 0..255 | set freq 0..65535 | set led on|off | set line 0..7 on|off\n";
+    std::string usage = "use:";
+    for (const analog_output &output : analog_outputs)
+        usage += " set " + std::string(output.name) + " " + tools::zero_to(output.highest) + " |";
+    usage += " set led on|off | set line " + tools::zero_to(highest_line) + " on|off\n";
+    return "vostrelle-probe set: " + problem + "\n" + usage;
 }
 
 } // namespace vostrelle::probe

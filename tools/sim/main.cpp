@@ -42,6 +42,16 @@ struct options {
 
 using input_setting = std::pair<int, std::uint16_t>;
 
+std::string input_range()
+{
+    return tools::zero_to(host::board::input_count - 1);
+}
+
+std::string count_range()
+{
+    return tools::zero_to(host::board::count_highest);
+}
+
 // K=COUNT with K an input and COUNT 0..1023.
 std::optional<input_setting> parse_input(std::string_view text)
 {
@@ -81,8 +91,8 @@ void take_input(options &o, const std::string &text)
 {
     const auto input = parse_input(text);
     if (!input)
-        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K 0..7 and COUNT 0..1023, not '" +
-                             text + "'\n");
+        throw tools::refusal("vostrelle-sim: --input takes K=COUNT with K " + input_range() + " and COUNT " +
+                             count_range() + ", not '" + text + "'\n");
     o.fixed.push_back(*input);
 }
 
@@ -95,17 +105,20 @@ void take_step(options &o, const std::string &text)
     o.timed.push_back(*step);
 }
 
-// What CLI11's checks leave; a message and false on a problem.
-bool complete(options &o)
+// The checks CLI11 cannot make, once it has read the whole line (and answered
+// --help); a refusal on the first problem.
+void complete(options &o)
 {
+    take_mode(o, o.mode_name);
+    for (const auto &text : o.inputs)
+        take_input(o, text);
+    for (const auto &text : o.steps)
+        take_step(o, text);
     std::sort(o.timed.begin(), o.timed.end(),
               [](const auto &a, const auto &b) { return a.seconds < b.seconds; });
-    if (o.run != !o.command.empty()) {
-        std::cerr
-            << "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n";
-        return false;
-    }
-    return true;
+    if (o.run != !o.command.empty())
+        throw tools::refusal(
+            "vostrelle-sim: --run takes a program after --: vostrelle-sim --run -- PROGRAM [ARGS...]\n");
 }
 
 void set_up(sim::simulated_board &board, const options &o, std::unique_ptr<sim::tracer> &trace)
@@ -185,20 +198,19 @@ void describe_options(CLI::App &app, options &o)
                  "Run the program after -- with VOSTRELLE_DEVICE set to the board, end with it and "
                  "exit with its status");
     app.add_option("command", o.command, "With --run: the program and its arguments, after --");
-    app.add_option("--input", o.inputs, "Fix an input: K=COUNT, K 0..7, COUNT 0..1023 (repeatable)")
-        ->each([&o](const std::string &text) { take_input(o, text); });
+    app.add_option("--input", o.inputs,
+                   "Fix an input: K=COUNT, K " + input_range() + ", COUNT " + count_range() +
+                       " (repeatable)");
     app.add_option("--step", o.steps,
                    "Set an input at a time: K=COUNT@SECONDS after the start, saying when on the "
-                   "wall clock, to time a program's reaction (repeatable)")
-        ->each([&o](const std::string &text) { take_step(o, text); });
+                   "wall clock, to time a program's reaction (repeatable)");
     app.add_flag("--wave", o.wave, "Inputs follow slow sine waves");
-    app.add_option("--mode", o.mode_name, sim::fault_mode_list())->each([&o](const std::string &name) {
-        take_mode(o, name);
-    });
+    app.add_option("--mode", o.mode_name, sim::fault_mode_list());
     app.add_option("--late-us", o.late_us, "Delay of a late reply, in microseconds")
         ->check(CLI::Range(0, 10000000));
     app.add_flag("--trace", o.trace, "Print every exchange with its time and direction");
     app.add_option("--seconds", o.seconds, "Stop after this many seconds")->check(CLI::Range(0.0, 1e9));
+    app.callback([&o] { complete(o); });
 }
 
 } // namespace
@@ -213,8 +225,6 @@ int main(int argc, char **argv)
     describe_options(app, o);
     if (const auto status = tools::parse_command_line(app, argc, argv))
         return *status;
-    if (!complete(o))
-        return tools::usage_error;
     try {
         return simulate(o);
     } catch (const std::system_error &error) {

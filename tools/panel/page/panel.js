@@ -68,11 +68,13 @@ function buildLines(lines) {
   });
 }
 
-// The ranges the board takes, as the server sends them.
+// The ranges the board takes, as the server sends them; the output controls
+// stay disabled until then, so that no value outside them is shown or sent.
 function applyLimits(limits) {
   $("pwm").max = limits.pwm;
   $("frequency").max = limits.frequency;
-  $("frequency-highest").textContent = limits.frequency;
+  $("frequency-range").textContent = `(0 to ${limits.frequency})`;
+  for (const id of ["led", "pwm", "frequency"]) $(id).disabled = false;
 }
 
 function buildChart(inputs) {

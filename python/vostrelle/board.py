@@ -5,7 +5,7 @@ import operator
 from . import _library
 from .recording import Recording, record
 
-# The board's channels and ranges, as tools/host/board.h holds them for the
+# The board's channels and ranges, as tools/common/board.h holds them for the
 # tools: change both together.
 INPUTS = 8
 LINES = 8

@@ -6,7 +6,7 @@ import time
 
 # What one conversion costs on a healthy board, in seconds: the settle
 # delay, the exchange and the wake-up. A scan cannot be shorter. The tools
-# hold the same costs in tools/host/board.h: change both together.
+# hold the same costs in tools/common/board.h: change both together.
 CONVERSION_SECONDS = {"counts": 0.0011, "volts": 0.0022}
 
 

@@ -129,7 +129,7 @@ answer_check check_answer_once(session &s)
         check.count = s.api.ea(0);
         check.ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        in_range = in_range && check.count <= board::count_highest;
+        in_range = in_range && check.count <= tools::board::count_highest;
         both_bytes = both_bytes || (check.count & 0xFF) != (sentinel & 0xFF);
     }
     check.result = !in_range ? answer::none : both_bytes ? answer::whole : answer::one_byte;

@@ -19,8 +19,8 @@
 
 namespace vostrelle::panel {
 
-using host::board::input_count;
-using host::board::line_count;
+using tools::board::input_count;
+using tools::board::line_count;
 
 struct scan {
     double seconds = 0; // since the panel started

@@ -58,8 +58,8 @@ std::string hello_json(const board_names &names, const output_state &outputs, co
            ",\"inputs\":" + json_array(names.inputs, quoted) +
            ",\"lines\":" + json_array(names.lines, quoted) +
            ",\"interval\":" + tools::formatted("%.3f", interval_s) +
-           ",\"limits\":{\"pwm\":" + std::to_string(host::board::pwm_highest) +
-           ",\"frequency\":" + std::to_string(host::board::frequency_highest) +
+           ",\"limits\":{\"pwm\":" + std::to_string(tools::board::pwm_highest) +
+           ",\"frequency\":" + std::to_string(tools::board::frequency_highest) +
            "},\"outputs\":" + outputs_json(outputs) + ",\"status\":" + status +
            ",\"scans\":" + scans_json(history) + "}";
 }

@@ -6,7 +6,7 @@
 
 namespace vostrelle::panel {
 
-namespace board = host::board;
+namespace board = tools::board;
 
 namespace {
 

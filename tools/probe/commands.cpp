@@ -18,8 +18,8 @@ namespace vostrelle::probe {
 
 namespace {
 
-constexpr int analog_inputs = host::board::input_count;
-constexpr int digital_lines = host::board::line_count;
+constexpr int analog_inputs = tools::board::input_count;
+constexpr int digital_lines = tools::board::line_count;
 // A host walks each kind until the empty name; the walk stops here even if
 // a library never answers one.
 constexpr int longest_channel_list = 256;
@@ -150,7 +150,7 @@ int run_watch(session &s, int interval_ms, int frames)
             high[channel] = std::max(high[channel], r.volts);
             std::ostringstream line;
             line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " ["
-                 << bar(r.volts / host::board::full_scale_volts, 30) << "] " << std::setw(6) << r.volts
+                 << bar(r.volts / tools::board::full_scale_volts, 30) << "] " << std::setw(6) << r.volts
                  << " V " << std::setw(5) << r.count << "   min " << low[channel] << "  max " << high[channel]
                  << "\n";
             std::cout << line.str();

@@ -40,7 +40,7 @@ std::optional<int> ask_conversion(std::int32_t port)
         link::serial_read(port, reply, reply_bytes) != reply_bytes)
         return std::nullopt;
     const int count = reply[0] * 256 + reply[1];
-    return count <= host::board::count_highest ? std::optional<int>(count) : std::nullopt;
+    return count <= tools::board::count_highest ? std::optional<int>(count) : std::nullopt;
 }
 
 // Sends one conversion of PA0 on every port this user can open, all at once

@@ -80,8 +80,8 @@ struct command_line {
                                     "interval; Ctrl-C ends it with every row written");
         record->add_option("--channels", o.channels, "Inputs to record, e.g. 0,3,5 (default: all)")
             ->delimiter(',')
-            ->check(CLI::Range(0, host::board::input_count - 1));
-        const std::string counts_help = "Record counts " + tools::zero_to(host::board::count_highest);
+            ->check(CLI::Range(0, tools::board::input_count - 1));
+        const std::string counts_help = "Record counts " + tools::zero_to(tools::board::count_highest);
         auto *counts = record->add_flag("--counts", o.counts, counts_help);
         record->add_flag("--volts", volts_flag, "Record volts 0..5 (the default)")->excludes(counts);
         auto *interval = record

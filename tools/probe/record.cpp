@@ -35,8 +35,8 @@ struct reading_kind {
     vostrelle_nea_fn host::entry_points::*name_of;
 };
 
-constexpr reading_kind counts_kind{"counts", host::board::count_conversion_ms, &host::entry_points::nea};
-constexpr reading_kind volts_kind{"volts", host::board::volts_conversion_ms, &host::entry_points::nead};
+constexpr reading_kind counts_kind{"counts", tools::board::count_conversion_ms, &host::entry_points::nea};
+constexpr reading_kind volts_kind{"volts", tools::board::volts_conversion_ms, &host::entry_points::nead};
 
 using tools::formatted;
 
@@ -165,7 +165,7 @@ std::optional<std::vector<int>> channels_of(const record_options &options)
 {
     std::vector<int> channels = options.channels;
     if (channels.empty())
-        for (int channel = 0; channel < host::board::input_count; ++channel)
+        for (int channel = 0; channel < tools::board::input_count; ++channel)
             channels.push_back(channel);
     auto sorted = channels;
     std::sort(sorted.begin(), sorted.end());

@@ -18,11 +18,11 @@ struct analog_output {
 };
 
 constexpr std::array<analog_output, 2> analog_outputs{{
-    {"pwm", 0, host::board::pwm_highest},
-    {"freq", 1, host::board::frequency_highest},
+    {"pwm", 0, tools::board::pwm_highest},
+    {"freq", 1, tools::board::frequency_highest},
 }};
 
-constexpr int highest_line = host::board::line_count - 1;
+constexpr int highest_line = tools::board::line_count - 1;
 
 std::optional<int> parse_switch(const std::string &text)
 {

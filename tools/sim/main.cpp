@@ -29,7 +29,7 @@ struct options {
     std::string link, mode_name = "healthy";
     std::vector<std::string> inputs, steps, command;
     bool wave = false, trace = false, print_device = false, run = false;
-    int late_us = static_cast<int>(host::board::late_reply_delay.count());
+    int late_us = static_cast<int>(tools::board::late_reply_delay.count());
     double seconds = 0;
     sim::fault_mode mode = sim::fault_mode::healthy;
     std::vector<std::pair<int, std::uint16_t>> fixed;
@@ -44,12 +44,12 @@ using input_setting = std::pair<int, std::uint16_t>;
 
 std::string input_range()
 {
-    return tools::zero_to(host::board::input_count - 1);
+    return tools::zero_to(tools::board::input_count - 1);
 }
 
 std::string count_range()
 {
-    return tools::zero_to(host::board::count_highest);
+    return tools::zero_to(tools::board::count_highest);
 }
 
 // K=COUNT with K an input and COUNT 0..1023.
@@ -58,8 +58,8 @@ std::optional<input_setting> parse_input(std::string_view text)
     const auto equals = text.find('=');
     if (equals == std::string::npos)
         return std::nullopt;
-    const auto channel = tools::parse_int(text.substr(0, equals), 0, host::board::input_count - 1);
-    const auto count = tools::parse_int(text.substr(equals + 1), 0, host::board::count_highest);
+    const auto channel = tools::parse_int(text.substr(0, equals), 0, tools::board::input_count - 1);
+    const auto count = tools::parse_int(text.substr(equals + 1), 0, tools::board::count_highest);
     if (!channel || !count)
         return std::nullopt;
     return input_setting{*channel, static_cast<std::uint16_t>(*count)};

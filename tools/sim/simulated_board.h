@@ -141,11 +141,11 @@ private:
 
     mutable std::mutex mutex_;
     fault_mode mode_;
-    std::array<std::uint16_t, host::board::input_count> inputs_{};
+    std::array<std::uint16_t, tools::board::input_count> inputs_{};
     bool waveform_ = false;
     bool reading_ = true;
     bool recording_ = true;
-    std::chrono::microseconds late_delay_{host::board::late_reply_delay};
+    std::chrono::microseconds late_delay_{tools::board::late_reply_delay};
     std::function<void(const exchange &)> observer_;
     std::vector<std::uint8_t> received_;
     std::vector<exchange> untold_; // for the observer, once the lock is free

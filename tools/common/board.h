@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-namespace vostrelle::host::board {
+namespace vostrelle::tools::board {
 
 inline constexpr int input_count = 8;
 inline constexpr int line_count = 8;
@@ -25,4 +25,4 @@ inline constexpr double volts_conversion_ms = 2.2;
 // past the driver's deadline.
 inline constexpr std::chrono::microseconds late_reply_delay{5500};
 
-} // namespace vostrelle::host::board
+} // namespace vostrelle::tools::board

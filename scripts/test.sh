@@ -76,7 +76,7 @@ builder=$!
 # An interrupted run takes its builds with it, rather than leaving them
 # writing into build/ beside the next run's.
 kill_tree() { local child; for child in $(pgrep -P "$1"); do kill_tree "$child"; done; kill "$1" 2>/dev/null; }
-trap 'kill_tree "$builder"; rm -rf "$log"' EXIT
+trap 'kill_tree "$builder" || true; rm -rf "$log"' EXIT
 tested() { # tested PRESET: its build's output, then its tests
   finished "$1" && ctest --preset "$1"
 }

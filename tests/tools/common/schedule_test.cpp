@@ -11,7 +11,7 @@ using namespace std::chrono_literals;
 
 const schedule::clock::time_point start{1s};
 
-TEST(Schedule, LateScansNeverShiftTheSlotsAfterThem)
+TEST(schedule, late_scans_never_shift_the_slots_after_them)
 {
     schedule s{start, 40ms};
     s.slot = 3;
@@ -23,7 +23,7 @@ TEST(Schedule, LateScansNeverShiftTheSlotsAfterThem)
 
 // A board slower than the interval: every slot is either a scan or a counted
 // miss, and the count never runs past the end.
-TEST(Schedule, ScansAndMissedSlotsFillTheSchedule)
+TEST(schedule, scans_and_missed_slots_fill_the_schedule)
 {
     constexpr long long slots = 20;
     schedule s{start, 2ms};
@@ -44,7 +44,7 @@ TEST(Schedule, ScansAndMissedSlotsFillTheSchedule)
     EXPECT_EQ(s.slot, slots);
 }
 
-TEST(Schedule, WithoutAnEndEverySlotOverIsSkipped)
+TEST(schedule, without_an_end_every_slot_over_is_skipped)
 {
     schedule s{start, 10ms};
     EXPECT_EQ(s.skip_over(start + 1s, std::nullopt), 100);

@@ -10,20 +10,20 @@ namespace {
 
 using vostrelle::tools::parse_int;
 
-TEST(ParseInt, TakesWholeDecimalAndHexadecimalNumbersInRange)
+TEST(parse_int, takes_whole_decimal_and_hexadecimal_numbers_in_range)
 {
     EXPECT_EQ(parse_int("255", 0, 255), 255);
     EXPECT_EQ(parse_int("0x1F", 0, 255), 31);
     EXPECT_EQ(parse_int("-3", -5, 5), -3);
 }
 
-TEST(ParseInt, RefusesAnythingElse)
+TEST(parse_int, refuses_anything_else)
 {
     for (const char *text : {"", "256", "-1", "12a", " 1", "1.5", "0x", "on", "99999999999"})
         EXPECT_FALSE(parse_int(text, 0, 255)) << "'" << text << "'";
 }
 
-TEST(Csv, HeaderAndLinesAsTheRecordingsWriteThem)
+TEST(csv, header_and_lines_as_the_recordings_write_them)
 {
     const std::vector<std::string> names{"EA0(PA0)0..5V", "EA3(PA3)0..5V"};
     EXPECT_EQ(vostrelle::tools::csv_header(names), "seconds,EA0(PA0)0..5V,EA3(PA3)0..5V\n");

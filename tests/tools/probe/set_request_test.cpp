@@ -14,7 +14,7 @@ struct accepted_case {
     int channel, value;
 };
 
-TEST(SetRequest, EachOutputGoesToItsCall)
+TEST(set_request, each_output_goes_to_its_call)
 {
     const accepted_case cases[] = {
         {"pwm", {"128"}, true, 0, 128},      {"freq", {"65535"}, true, 1, 65535},
@@ -31,7 +31,7 @@ TEST(SetRequest, EachOutputGoesToItsCall)
     }
 }
 
-TEST(SetRequest, RefusesWithWhatEachOutputTakes)
+TEST(set_request, refuses_with_what_each_output_takes)
 {
     const std::pair<std::pair<const char *, std::vector<std::string>>, const char *> cases[] = {
         {{"pwm", {"256"}}, "pwm takes one value from 0 to 255"},

@@ -7,7 +7,7 @@ namespace {
 
 using vostrelle::probe::usb_identity;
 
-TEST(UdevRule, MatchesTheBoardByItsIdsAndSerial)
+TEST(udev_rule, matches_the_board_by_its_ids_and_serial)
 {
     const usb_identity board{"2341", "8036", "Quenardel", "Vostrelle", "VS0042"};
     EXPECT_EQ(
@@ -16,13 +16,13 @@ TEST(UdevRule, MatchesTheBoardByItsIdsAndSerial)
         R"(ATTRS{serial}=="VS0042", TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1", SYMLINK+="vostrelle")");
 }
 
-TEST(UdevRule, WithoutASerialMatchesEveryBoardOfTheModel)
+TEST(udev_rule, without_a_serial_matches_every_board_of_the_model)
 {
     const usb_identity board{"2341", "8036", "Quenardel", "Vostrelle", ""};
     EXPECT_EQ(vostrelle::probe::udev_rule_for(board).find("serial"), std::string::npos);
 }
 
-TEST(UdevRule, ValuesThatWouldBreakTheQuotingAreNotPlain)
+TEST(udev_rule, values_that_would_break_the_quoting_are_not_plain)
 {
     EXPECT_TRUE(vostrelle::probe::plain_udev_value("VS0042"));
     for (const char *value : {"a\"b", "a\\b", "a\nb", "a\rb"})

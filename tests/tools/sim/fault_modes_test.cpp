@@ -8,7 +8,7 @@ namespace {
 
 using namespace vostrelle;
 
-TEST(FaultModes, EveryNameReadsBackAsItsMode)
+TEST(fault_modes, every_name_reads_back_as_its_mode)
 {
     for (const auto &[mode, name] : sim::fault_mode_names) {
         EXPECT_EQ(sim::parse_fault_mode(name), mode) << name;
@@ -19,13 +19,13 @@ TEST(FaultModes, EveryNameReadsBackAsItsMode)
     EXPECT_FALSE(sim::parse_fault_mode(""));
 }
 
-TEST(FaultModes, SimulateWithoutAModeIsHealthy)
+TEST(fault_modes, simulate_without_a_mode_is_healthy)
 {
     EXPECT_EQ(host::simulation_mode(""), sim::fault_mode::healthy);
     EXPECT_EQ(host::simulation_mode("late"), sim::fault_mode::late);
 }
 
-TEST(FaultModes, AnUnknownModeIsRefusedWithTheNames)
+TEST(fault_modes, an_unknown_mode_is_refused_with_the_names)
 {
     testing::internal::CaptureStderr();
     EXPECT_FALSE(host::simulation_mode("bogus"));

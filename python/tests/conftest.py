@@ -1,7 +1,9 @@
-"""A simulated board for the package's tests: $VOSTRELLE_SIM serves it, the
-driver at $VOSTRELLE_LIBRARY is loaded once for the whole session."""
+"""Simulated boards for the package's tests: $VOSTRELLE_SIM serves them. The
+driver at $VOSTRELLE_LIBRARY is loaded once for the whole session; boards
+that are unplugged and plugged back get a copy of it each."""
 
 import os
+import shutil
 import subprocess
 import time
 
@@ -36,3 +38,39 @@ def board(simulator):
     os.environ["VOSTRELLE_DEVICE"] = simulator[0]
     with vostrelle.Board() as board:
         yield board
+
+
+@pytest.fixture
+def plug_in():
+    """plug_in(link, *options, trace=None) starts a simulated board reached
+    through `link` and returns its process; a board that stops is unplugged,
+    and every one left is stopped at the end of the test."""
+    processes = []
+
+    def start(link, *options, trace=None):
+        with open(trace or os.devnull, "w") as out:
+            process = subprocess.Popen([os.environ["VOSTRELLE_SIM"], f"--link={link}", *options],
+                                       stdout=out, stderr=subprocess.DEVNULL)
+        processes.append(process)
+        for _ in range(100):
+            if os.path.exists(link) or process.poll() is not None:
+                break
+            time.sleep(0.02)
+        return process
+
+    yield start
+    for process in processes:
+        process.terminate()
+        process.wait()
+
+
+@pytest.fixture
+def driver_copy(tmp_path_factory):
+    """driver_copy() gives a copy of the driver library: loading it is a
+    driver of its own, with its own device, beside the session's board."""
+    def copy():
+        path = tmp_path_factory.mktemp("driver") / "libvostrelle.so.1"
+        shutil.copy(os.environ["VOSTRELLE_LIBRARY"], path)
+        return str(path)
+
+    return copy

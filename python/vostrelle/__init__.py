@@ -25,6 +25,19 @@ cannot start in its slot is skipped and counted, never shifted):
     rec.times, rec[0], rec.missed     numpy arrays when numpy is installed
     rec.to_csv("run.csv"); rec.plot()
 
+A board that is unplugged is noticed: reading it, or setting an output,
+raises BoardGone (BoardSilent when its device is there but nothing answers),
+naming the device, instead of giving stale values:
+
+    try:
+        print(board.inputs[0].volts())
+    except vostrelle.BoardGone:
+        board.wait_for_board()        # until it is back; loads the driver again
+
+A recording follows it by itself and goes on when it is back; rec.gaps holds
+each gap's (start, end). Board(restore_outputs=True) sets the outputs again
+after such a reload; by default they stay as the reset board has them.
+
 The driver library is found through $VOSTRELLE_LIBRARY, else
 libvostrelle.so.1 on the system's library path (package libvostrelle1 for
 this machine's architecture). The board's device is $VOSTRELLE_DEVICE, else
@@ -34,10 +47,13 @@ seconds. The driver allows one caller at a time; this package serialises
 calls from several threads.
 """
 
+from ._device import BoardGone, BoardSilent
 from ._library import LIBRARY_VARIABLE, LibraryError
 from ._version import project_version
 from .board import Board, Input, Lines
 from .recording import Recording
 
-__all__ = ["Board", "Input", "Lines", "Recording", "LibraryError", "LIBRARY_VARIABLE"]
+__all__ = [
+    "Board", "BoardGone", "BoardSilent", "Input", "Lines", "Recording", "LibraryError", "LIBRARY_VARIABLE",
+]
 __version__ = project_version()

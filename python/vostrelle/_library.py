@@ -8,6 +8,8 @@ import threading
 
 LIBRARY_VARIABLE = "VOSTRELLE_LIBRARY"
 SONAME = "libvostrelle.so.1"
+# A load opens the board's device and gives the board this long to start.
+LOAD_SECONDS = 2.0
 
 # The driver is not thread-safe and its returned texts live until the next
 # call: every call goes through this one lock.
@@ -76,15 +78,11 @@ def _explain(path: str, error: OSError) -> str:
     return "\n".join(lines)
 
 
-def load(path: str | None = None) -> ctypes.CDLL:
-    """Load the driver: `path`, else $VOSTRELLE_LIBRARY, else libvostrelle.so.1
-    from the system's library path. Loading opens the board's device and
-    takes about two seconds. Raises LibraryError when it cannot."""
-    path = path or os.environ.get(LIBRARY_VARIABLE) or SONAME
-    try:
-        library = ctypes.CDLL(path)
-    except OSError as error:
-        raise LibraryError(_explain(path, error)) from None
+def _path(path: str | None) -> str:
+    return path or os.environ.get(LIBRARY_VARIABLE) or SONAME
+
+
+def _declare(library: ctypes.CDLL, path: str) -> ctypes.CDLL:
     for name, (result, arguments) in _PROTOTYPES.items():
         try:
             function = getattr(library, name)
@@ -94,6 +92,45 @@ def load(path: str | None = None) -> ctypes.CDLL:
         function.restype = result
         function.argtypes = arguments
     return library
+
+
+def load(path: str | None = None) -> ctypes.CDLL:
+    """Load the driver: `path`, else $VOSTRELLE_LIBRARY, else libvostrelle.so.1
+    from the system's library path. Loading opens the board's device and
+    takes about two seconds. Raises LibraryError when it cannot."""
+    path = _path(path)
+    try:
+        library = ctypes.CDLL(path)
+    except OSError as error:
+        raise LibraryError(_explain(path, error)) from None
+    return _declare(library, path)
+
+
+def _loaded_already(path: str) -> ctypes.CDLL | None:
+    """Another reference to the driver at `path` if it is loaded, else None."""
+    try:
+        return ctypes.CDLL(_path(path), mode=os.RTLD_NOLOAD)
+    except OSError:
+        return None
+
+
+def still_loaded(path: str | None) -> bool:
+    """Whether the driver is still loaded: through another load of it in this process."""
+    library = _loaded_already(path)
+    if library is not None:
+        unload(library)
+    return library is not None
+
+
+def adopt(path: str | None) -> ctypes.CDLL | None:
+    """The driver at `path` when a load returned it but it was lost on the way
+    (a Ctrl-C raised as the load returned): that load's reference, or None
+    when the driver is not loaded."""
+    library = _loaded_already(path)
+    if library is None:
+        return None
+    unload(library)  # this look's own reference: the lost one stays, and is the caller's now
+    return _declare(library, _path(path))
 
 
 def unload(library: ctypes.CDLL) -> None:

@@ -1,8 +1,10 @@
 """The board: its texts, eight analog inputs, PWM, frequency, LED and eight lines."""
 
 import operator
+import time
 
-from . import _library
+from . import _device, _library
+from ._device import BoardGone, BoardSilent
 from .recording import Recording, record
 
 # The board's channels and ranges, as tools/common/board.h holds them for the
@@ -16,6 +18,18 @@ FREQUENCY_RANGE = range(0, 65536)
 _PWM_CHANNEL = 0
 _FREQUENCY_CHANNEL = 1
 _LED_LINE = 0  # the LED is digital line PB0
+
+# Reply bytes set before each conversion: a conversion the board does not
+# answer returns them, which no answer can (the highest count is 1023).
+_NO_ANSWER = 0xFFFF
+_HIGHEST = {"cea": 1023, "cead": 5.0}
+# Unanswered conversions in a row after which the board counts as silent; a
+# silent board is then asked once a second instead of at every reading, since
+# each unanswered conversion busy-waits the driver's deadlines.
+SILENT_AFTER = 3
+SILENT_CHECK_SECONDS = 1.0
+# How often the path of a board that has gone is looked at.
+WATCH_SECONDS = 0.2
 
 
 def _text(raw: bytes | None) -> str:
@@ -65,11 +79,11 @@ class Input:
 
     def count(self) -> int:
         """Convert once and return the raw 10-bit count, 0..1023."""
-        return self._board._call("cea", self.number)
+        return self._board._read("cea", self.number)
 
     def volts(self) -> float:
         """Convert once and return volts, 0.0..5.0 (count * 5 / 1023)."""
-        return self._board._call("cead", self.number)
+        return self._board._read("cead", self.number)
 
     def __repr__(self) -> str:
         return f"<vostrelle input {self.number}>"
@@ -102,7 +116,7 @@ class Lines:
         return self._board._call("crsb", _channel(number, LINES, "line")) > 0
 
     def __setitem__(self, number, value) -> None:
-        self._board._call("csb", _channel(number, LINES, "line"), _switch(value))
+        self._board._set("csb", _channel(number, LINES, "line"), _switch(value))
 
     def __len__(self) -> int:
         return LINES
@@ -126,25 +140,94 @@ class Board:
         print(board.inputs[0].volts())
         board.led = True
 
-    The driver reports no errors of the board itself: a missing or silent
-    board reads as zeros or stale values (`vostrelle-probe doctor` says why).
-    Channel numbers and values are checked here and refused with IndexError
-    or ValueError. Use it as a context manager, or call close(), to give the
-    device back before the program ends.
+    The driver reports no errors of the board itself, so the Board watches
+    the device: reading or setting an output while the board has gone
+    (unplugged, its path leading to another device, its port hung up) raises
+    BoardGone, which names the device, and a board that stops answering
+    raises BoardSilent (a BoardGone) after a few tries; it is then asked once
+    a second, not at every reading. wait_for_board() waits for it to be back
+    and loads the driver again; the board has been reset by then, and the
+    outputs are set again only with restore_outputs=True (to the last values
+    set through this Board). Channel numbers and values are checked here and
+    refused with IndexError or ValueError. Use it as a context manager, or
+    call close(), to give the device back before the program ends.
     """
 
-    def __init__(self, library: str | None = None):
+    def __init__(self, library: str | None = None, restore_outputs: bool = False):
+        self._library_name = library
         self._library = _library.load(library)
+        self._device = _device.Device(_device.chosen_path())
+        self.restore_outputs = restore_outputs
         self.inputs = Inputs(self)
         self.lines = Lines(self)
-        self._pwm: int | None = None
-        self._frequency: int | None = None
+        self._outputs: dict[tuple[str, int], int] = {}  # (function, channel): last value set
+        self._unanswered = 0  # conversions in a row the board left unanswered
+        self._next_check = 0.0  # when a silent board is asked again
+
+    def _driver(self):
+        """The loaded driver; call with the lock held."""
+        if self._library is None:
+            raise ValueError("the board is closed")
+        return self._library
 
     def _call(self, name: str, *arguments):
         with _library.lock:
-            if self._library is None:
-                raise ValueError("the board is closed")
-            return getattr(self._library, name)(*arguments)
+            return getattr(self._driver(), name)(*arguments)
+
+    def _check_device(self) -> None:
+        if (reason := self._device.gone()) is not None:
+            raise BoardGone(self._device.path, reason)
+
+    def _silent(self) -> bool:
+        return self._unanswered >= SILENT_AFTER
+
+    def _no_answer(self) -> BoardSilent:
+        return BoardSilent(self._device.path, "does not answer")
+
+    def _convert(self, name: str, channel: int):
+        """One conversion; None when the board left it unanswered."""
+        with _library.lock:
+            driver = self._driver()
+            driver.csa(-1, _NO_ANSWER)  # channel -1 sets the reply bytes and sends nothing
+            value = getattr(driver, name)(channel)
+        return None if value > _HIGHEST[name] else value
+
+    def _ask(self, name: str, channel: int):
+        """A conversion, unless the board is silent and not due to be asked
+        (BoardSilent then); None when unanswered."""
+        now = time.monotonic()
+        if self._silent() and now < self._next_check:
+            raise self._no_answer()
+        value = self._convert(name, channel)
+        self._unanswered = 0 if value is not None else self._unanswered + 1
+        self._next_check = now + SILENT_CHECK_SECONDS
+        return value
+
+    def _read(self, name: str, channel: int):
+        """One reading of a board that is there, tried a few times: a reply
+        that misses its deadline on a busy machine is not a silent board."""
+        self._check_device()
+        for _ in range(SILENT_AFTER):
+            if (value := self._ask(name, channel)) is not None:
+                return value
+        raise self._no_answer()
+
+    def _scan(self, name: str, channels):
+        """A recording's scan: its readings, or None when one went unanswered."""
+        self._check_device()
+        values = []
+        for channel in channels:
+            if (value := self._ask(name, channel)) is None:
+                return None
+            values.append(value)
+        return values
+
+    def _set(self, name: str, channel: int, value: int) -> None:
+        self._check_device()
+        if self._silent():
+            raise self._no_answer()
+        self._call(name, channel, value)
+        self._outputs[name, channel] = value
 
     @property
     def title(self) -> str:
@@ -159,26 +242,22 @@ class Board:
     @property
     def pwm(self) -> int | None:
         """PWM duty, 0..255. The board cannot report it: reading gives the
-        last value set through this Board, or None."""
-        return self._pwm
+        last value set through this Board since the driver was loaded, or None."""
+        return self._outputs.get(("csa", _PWM_CHANNEL))
 
     @pwm.setter
     def pwm(self, value: int) -> None:
-        value = _in_range(value, PWM_RANGE, "pwm")
-        self._call("csa", _PWM_CHANNEL, value)
-        self._pwm = value
+        self._set("csa", _PWM_CHANNEL, _in_range(value, PWM_RANGE, "pwm"))
 
     @property
     def frequency(self) -> int | None:
         """Frequency output value, 0..65535. Reading gives the last value set
-        through this Board, or None."""
-        return self._frequency
+        through this Board since the driver was loaded, or None."""
+        return self._outputs.get(("csa", _FREQUENCY_CHANNEL))
 
     @frequency.setter
     def frequency(self, value: int) -> None:
-        value = _in_range(value, FREQUENCY_RANGE, "frequency")
-        self._call("csa", _FREQUENCY_CHANNEL, value)
-        self._frequency = value
+        self._set("csa", _FREQUENCY_CHANNEL, _in_range(value, FREQUENCY_RANGE, "frequency"))
 
     @property
     def led(self) -> bool:
@@ -208,9 +287,74 @@ class Board:
         returns what was taken (`interrupted` is then True). volts=False
         records counts. An interval shorter than the scan itself is refused
         with ValueError, giving the shortest one.
+
+        A board that goes away is followed: no scan is taken while it is
+        gone or silent, the driver is loaded again when it is back, and the
+        same recording goes on. The slots in between count as missed, and
+        `gaps` gives each gap's start and end.
         """
         numbers = list(range(INPUTS)) if channels is None else [_channel(c, INPUTS, "input") for c in channels]
         return record(self, numbers, interval, duration, count, volts)
+
+    def wait_for_board(self, timeout: float | None = None) -> bool:
+        """Wait until the board is back and answers: True, or False after
+        `timeout` seconds (None: no limit). A board whose device has gone is
+        looked for five times a second, and the driver loaded again (two
+        seconds) when its device is there; a silent one is asked once a
+        second. Returns True at once for a board that is there and answers."""
+        deadline = None if timeout is None else time.monotonic() + timeout
+        return self._follow(deadline, deadline)
+
+    def _follow(self, deadline: float | None, last_load: float | None) -> bool:
+        """wait_for_board's loop; no load of the driver starts after last_load."""
+        tried = None  # the device the last load found, if no board answered there
+        while True:
+            gone = self._device.gone()
+            if gone is None and self._answers():
+                return True
+            found = _device.identity(self._device.path)
+            if gone and found not in (None, tried) and (last_load is None or time.monotonic() < last_load):
+                self._reload()
+                tried = found
+                continue
+            if not _pause(deadline):
+                return False
+
+    def _answers(self) -> bool:
+        try:
+            return self._ask("cea", 0) is not None
+        except BoardSilent:
+            return False
+
+    def _reload(self) -> None:
+        """Unload the driver, which closes the port, and load it again, which
+        opens the device anew and waits two seconds."""
+        with _library.lock:
+            library, self._library = self._driver(), None
+            _library.unload(library)
+            if _library.still_loaded(self._library_name):
+                self._library = _library.load(self._library_name)
+                raise RuntimeError("another Board in this process holds the driver: close it first")
+            with _device.chosen(self._device.path):
+                self._load_again()
+            self._device = _device.Device(self._device.path)
+            self._unanswered = 0
+            self._after_reset()
+
+    def _load_again(self) -> None:
+        try:
+            self._library = _library.load(self._library_name)
+        except KeyboardInterrupt:  # raised as the load returned: the driver is loaded, keep it
+            self._library = _library.adopt(self._library_name)
+            raise
+
+    def _after_reset(self) -> None:
+        """The board starts with its outputs at rest: set them again, or forget them."""
+        if not self.restore_outputs:
+            self._outputs.clear()
+            return
+        for (name, channel), value in self._outputs.items():
+            getattr(self._library, name)(channel, value)
 
     def close(self) -> None:
         """Unload the driver (the last Board to close closes the device)."""
@@ -227,3 +371,12 @@ class Board:
 
     def __repr__(self) -> str:
         return "<vostrelle.Board " + ("closed" if self._library is None else "open") + ">"
+
+
+def _pause(deadline: float | None) -> bool:
+    """Sleep while a gone or silent board is watched; False when the deadline has passed."""
+    left = WATCH_SECONDS if deadline is None else min(WATCH_SECONDS, deadline - time.monotonic())
+    if left <= 0:
+        return False
+    time.sleep(left)
+    return True

@@ -4,6 +4,9 @@ import csv
 import math
 import time
 
+from . import _library
+from ._device import BoardGone
+
 # What one conversion costs on a healthy board, in seconds: the settle
 # delay, the exchange and the wake-up. A scan cannot be shorter. The tools
 # hold the same costs in tools/common/board.h: change both together.
@@ -27,7 +30,9 @@ class Recording:
     These are numpy arrays when numpy is installed, else lists.
     missed: scheduled scans skipped because they could not start in their
     slot. lateness: seconds each scan started after its slot. interval: the schedule's period in seconds. interrupted: True when
-    Ctrl-C ended the recording early.
+    Ctrl-C ended the recording early. gaps: (start, end) in seconds of each
+    time the board was gone or silent; their slots are in missed, and no row
+    stands for them.
     """
 
     def __init__(self, channels, names, volts: bool, interval: float):
@@ -40,14 +45,38 @@ class Recording:
         self.lateness = []  # seconds each scan started after its slot
         self.missed = 0
         self.interrupted = False
+        self.gaps = []
+        self._origin = None  # when the first slot began: second 0 of times and gaps
+        self._gone_since = None
+        self._quiet_since = None  # when scans began to go unanswered
 
-    def _add_row(self, time_s: float, values, lateness: float) -> None:
-        self.times.append(time_s)
+    def _seconds(self, moment: float) -> float:
+        self._origin = moment if self._origin is None else self._origin
+        return moment - self._origin
+
+    def _unanswered(self, moment: float) -> None:
+        self.missed += 1
+        self._quiet_since = moment if self._quiet_since is None else self._quiet_since
+
+    def _gone(self, moment: float) -> None:
+        if self._gone_since is None:
+            self._gone_since = self._seconds(moment if self._quiet_since is None else self._quiet_since)
+
+    def _close_gap(self, moment: float) -> None:
+        if self._gone_since is not None:
+            self.gaps.append((self._gone_since, self._seconds(moment)))
+            self._gone_since = None
+
+    def _add_row(self, moment: float, values, lateness: float) -> None:
+        self._close_gap(moment)
+        self._quiet_since = None
+        self.times.append(self._seconds(moment))
         for column, value in zip(self.columns, values):
             column.append(value)
         self.lateness.append(lateness)
 
     def _finish(self) -> None:
+        self._close_gap(time.monotonic())
         numpy = _numpy()
         if numpy is not None:
             self.times = numpy.asarray(self.times, dtype=float)
@@ -65,8 +94,13 @@ class Recording:
     def __repr__(self) -> str:
         return (
             f"<vostrelle.Recording {len(self)} scans of inputs {list(self.channels)} every "
-            f"{self.interval * 1000:g} ms, {self.missed} missed>"
+            f"{self.interval * 1000:g} ms, {self.missed} missed{self._gaps_text()}>"
         )
+
+    def _gaps_text(self) -> str:
+        if not self.gaps:
+            return ""
+        return f", {len(self.gaps)} gap" + ("s" if len(self.gaps) > 1 else "")
 
     def to_csv(self, path) -> None:
         """Write the rows as CSV: seconds, then one column per channel, with
@@ -124,11 +158,21 @@ def _check_scan(channels, interval: float, volts: bool) -> None:
         )
 
 
-def _scan_on_schedule(recording: Recording, scan, interval: float, scans: int | None) -> None:
+def _skip_over(recording: Recording, slot: int, began: float, due: float, interval: float, scans) -> int:
+    """The slot we are in, when slot `slot` (due at `due`) is over: the ones
+    in between are skipped and counted."""
+    behind = int((began - due) // interval)
+    skipped = behind if scans is None else min(behind, scans - slot)
+    recording.missed += skipped
+    return slot + skipped
+
+
+def _scan_on_schedule(recording: Recording, scan, follow, interval: float, scans: int | None) -> None:
     """Call `scan()` at slot k's start, start + k * interval, for each slot;
-    a slot found over is skipped and counted, never shifted."""
+    a slot found over is skipped and counted, never shifted. When scan()
+    finds the board gone, follow(end) waits for it, at most until the end."""
     start = time.monotonic()
-    first = None
+    end = None if scans is None else start + scans * interval
     slot = 0
     while scans is None or slot < scans:
         due = start + slot * interval
@@ -136,13 +180,18 @@ def _scan_on_schedule(recording: Recording, scan, interval: float, scans: int | 
             time.sleep(wait)
         began = time.monotonic()
         if began >= due + interval:  # this slot is over: on to the one we are in
-            behind = int((began - due) // interval)
-            skipped = behind if scans is None else min(behind, scans - slot)
-            recording.missed += skipped
-            slot += skipped
+            slot = _skip_over(recording, slot, began, due, interval, scans)
             continue
-        first = began if first is None else first
-        recording._add_row(began - first, scan(), began - due)
+        try:
+            values = scan()
+        except BoardGone:
+            recording._gone(began)
+            follow(end)
+            continue
+        if values is None:
+            recording._unanswered(began)
+        else:
+            recording._add_row(began, values, began - due)
         slot += 1
 
 
@@ -153,8 +202,12 @@ def record(board, channels, interval, duration, count, volts) -> Recording:
     read, name_of = ("cead", "cnead") if volts else ("cea", "cnea")
     names = [board._call(name_of, channel).decode("iso-8859-1") for channel in channels]
     recording = Recording(channels, names, volts, interval)
+
+    def follow(end):  # a load of the driver that cannot end before the recording does is not started
+        return board._follow(end, None if end is None else end - _library.LOAD_SECONDS)
+
     try:
-        _scan_on_schedule(recording, lambda: [board._call(read, channel) for channel in channels], interval, scans)
+        _scan_on_schedule(recording, lambda: board._scan(read, channels), follow, interval, scans)
     except KeyboardInterrupt:
         recording.interrupted = True
     recording._finish()

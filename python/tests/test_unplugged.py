@@ -5,6 +5,8 @@ import resource
 import threading
 import time
 
+import matplotlib
+import numpy
 import pytest
 
 import vostrelle
@@ -33,6 +35,8 @@ def test_a_recording_follows_the_board_out_and_back(plug_in, driver_copy, tmp_pa
         assert not any(start < t < end for t in recording.times)  # no row stands for the gap
         before, after = recording[0][recording.times <= start], recording[0][recording.times >= end]
         assert (before == 100).mean() >= 0.9 and (after == 900).mean() >= 0.9
+        matplotlib.use("Agg")
+        assert numpy.isnan(recording.plot().lines[0].get_ydata()).sum() == 1  # the curve breaks at the gap
         assert board.inputs[0].count() == 900
         # Not set again: the reset board has its outputs at rest, and the Board says so.
         assert board.pwm is None and not board.lines[3]

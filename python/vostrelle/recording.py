@@ -119,13 +119,23 @@ class Recording:
             from matplotlib import pyplot
 
             axes = pyplot.figure(figsize=(9, 5)).add_subplot()
-        for name, column in zip(self.names, self.columns):
-            axes.plot(self.times, column, label=name)
+        times, columns = self._broken_at_gaps()
+        for name, column in zip(self.names, columns):
+            axes.plot(times, column, label=name)
         axes.set_xlabel("seconds")
         axes.set_ylabel("volts" if self.volts else "count")
         axes.grid(True, alpha=0.3)
         axes.legend()
         return axes
+
+    def _broken_at_gaps(self):
+        """times and columns with a NaN row where each gap ends: a plotted
+        line stops at a gap instead of crossing it."""
+        import numpy
+
+        at = numpy.searchsorted(self.times, [end for _, end in self.gaps])
+        times = numpy.insert(numpy.asarray(self.times, dtype=float), at, numpy.nan)
+        return times, [numpy.insert(numpy.asarray(column, dtype=float), at, numpy.nan) for column in self.columns]
 
 
 def shortest_interval(channels: int, volts: bool) -> float:

@@ -175,6 +175,7 @@ class Board:
             return getattr(self._driver(), name)(*arguments)
 
     def _check_device(self) -> None:
+        self._driver()  # a closed Board says so, whatever its device does
         if (reason := self._device.gone()) is not None:
             raise BoardGone(self._device.path, reason)
 

@@ -86,7 +86,8 @@ class Device:
         if self.opened is not None and os.path.isdir("/proc/self/fd"):  # else the path alone tells
             self._port = _descriptor_of(self.opened)
             if self._port is None:
-                self._not_opened = "could not be opened by the driver (vostrelle-probe doctor says why)"
+                self._not_opened = ("is not open in the driver (it could not open it, or another Board"
+                                    " had loaded the driver already; vostrelle-probe doctor says why)")
 
     def gone(self) -> str | None:
         """Why the board cannot be reached through this load, or None."""

@@ -135,7 +135,8 @@ class Recording:
 
         at = numpy.searchsorted(self.times, [end for _, end in self.gaps])
         times = numpy.insert(numpy.asarray(self.times, dtype=float), at, numpy.nan)
-        return times, [numpy.insert(numpy.asarray(column, dtype=float), at, numpy.nan) for column in self.columns]
+        columns = [numpy.insert(numpy.asarray(column, dtype=float), at, numpy.nan) for column in self.columns]
+        return times, columns
 
 
 def shortest_interval(channels: int, volts: bool) -> float:

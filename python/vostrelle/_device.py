@@ -63,6 +63,16 @@ def identity(path: str):
     return found.st_dev, found.st_ino, found.st_rdev
 
 
+def seen(path: str):
+    """What the path leads to now and when its node last changed (udev may
+    grant access a moment after the node appears), or None."""
+    try:
+        found = os.stat(path)
+    except OSError:
+        return None
+    return found.st_dev, found.st_ino, found.st_rdev, found.st_ctime_ns
+
+
 def _descriptor_of(found) -> int | None:
     """This process's descriptor open on that device: the driver's port."""
     for name in os.listdir("/proc/self/fd"):

@@ -308,12 +308,12 @@ class Board:
 
     def _follow(self, deadline: float | None, last_load: float | None) -> bool:
         """wait_for_board's loop; no load of the driver starts after last_load."""
-        tried = None  # the device the last load found, if no board answered there
+        tried = None  # the device node the last load found, if no board answered there
         while True:
             gone = self._device.gone()
             if gone is None and self._answers():
                 return True
-            found = _device.identity(self._device.path)
+            found = _device.seen(self._device.path)
             if gone and found not in (None, tried) and (last_load is None or time.monotonic() < last_load):
                 self._reload()
                 tried = found

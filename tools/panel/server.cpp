@@ -178,6 +178,7 @@ std::optional<std::string> server::impl::listen(const std::string &address, std:
     if (error)
         return "cannot listen on " + address + " port " + std::to_string(port) + ": " + error.message() +
                (error == net::error::address_in_use ? " (another panel? choose another with --port)" : "");
+    loopback = endpoint.address().is_loopback();
     guard.emplace(
         authorities_of(address, endpoint.address(), std::to_string(acceptor.local_endpoint().port())));
     return std::nullopt;
@@ -396,6 +397,16 @@ std::optional<std::string> server::listen(const std::string &address, std::uint1
 std::string server::url() const
 {
     return impl_->guard->url();
+}
+
+std::uint16_t server::port() const
+{
+    return impl_->acceptor.local_endpoint().port();
+}
+
+bool server::reachable_from_network() const
+{
+    return !impl_->loopback;
 }
 
 void server::start()

@@ -110,6 +110,7 @@ struct server::impl {
     net::io_context io{1};
     tcp::acceptor acceptor{io};
     std::optional<access_guard> guard;
+    bool loopback = true;
     stream_wakes wakes{io};
     std::list<connection_slot> slots; // the oldest first
     int pages = 0;                    // open streams

@@ -29,14 +29,17 @@ cookie=$(awk '/vostrelle-panel/ {print $6 "=" $7}' "$scratch/jar")
 
 # send NAME: the request on stdin, as it is; what came back within 2 s in $scratch/NAME.
 send() { "${client[@]}" send 127.0.0.1 "$port" >"$scratch/$1"; }
+crlf() { printf '%s\r\n' "$@"; } # a request's lines
+ours=("Host: $host" "Cookie: $cookie")
 
 # Memory means little under an emulator, which keeps its own.
 if ! "$runner" --emulated; then
   grown_kib=$("${client[@]}" chunked 127.0.0.1 "$port" "$server" 64)
-  check "64 MiB sent as one endless chunk-size line: the panel grows less than 4 MiB" test "$grown_kib" -lt 4096
+  check "64 MiB sent as one endless chunk-size line: the panel grows less than 4 MiB" \
+    test "$grown_kib" -lt 4096
 fi
 
-printf 'GET /events/0 HTTP/1.0\r\nHost: %s\r\nCookie: %s\r\n\r\n' "$host" "$cookie" | send events-1.0 &
+crlf "GET /events/0 HTTP/1.0" "${ours[@]}" "" | send events-1.0 &
 events=$!
 "${client[@]}" hammer 127.0.0.1 "$port" 2.5 &
 hammer=$!
@@ -52,18 +55,18 @@ others="${cookie%%=*}=junk; prefs=a/b; $cookie"
 check "the cookie is taken behind prefs=a/b and a junk one of its name" \
   test "$(curl -s -o /dev/null -w '%{http_code}' -H "Cookie: $others" "$base/")" = 200
 
-printf 'GET / HTTP/1.1\r\nHost: %s\r\nHost: attacker.example\r\nCookie: %s\r\n\r\n' "$host" "$cookie" | send two-hosts
+crlf "GET / HTTP/1.1" "${ours[@]}" "Host: attacker.example" "" | send two-hosts
 check "Host named twice: 400, and the connection closes" has two-hosts "^HTTP/1.1 400 .*"$'\r'
 check "  (Connection: close)" has two-hosts "^Connection: close"
-printf 'GET /nothing HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\n\r\nGET / HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\n\r\n' \
-  "$host" "$cookie" "$host" "$cookie" | send after-refusal
-check "after a refusal, nothing more is answered on its connection" test "$(count_of after-refusal '^HTTP/')" = 1
-printf 'POST /pwm HTTP/1.1\r\nHost: %s\r\nOrigin: http://%s\r\nCookie: %s\r\nTransfer-Encoding: gzip, chunked\r\n\r\n2\r\n77\r\n0\r\n\r\n' \
-  "$host" "$host" "$cookie" | send gzip-chunked
+crlf "GET /nothing HTTP/1.1" "${ours[@]}" "" "GET / HTTP/1.1" "${ours[@]}" "" | send after-refusal
+check "after a refusal, nothing more is answered on its connection" \
+  test "$(count_of after-refusal '^HTTP/')" = 1
+crlf "POST /pwm HTTP/1.1" "${ours[@]}" "Origin: http://$host" "Transfer-Encoding: gzip, chunked" "" 2 77 0 "" |
+  send gzip-chunked
 check "Transfer-Encoding: gzip, chunked is refused: 501" has gzip-chunked "^HTTP/1.1 501 "
-check "PWM 0x00CA is refused: 400" test "$(curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" -H "Origin: $base" \
-  --data-binary 0x00CA "$base/pwm")" = 400
-printf 'HEAD / HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\nConnection: close\r\n\r\n' "$host" "$cookie" | send head
+hex=$(curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" -H "Origin: $base" --data-binary 0x00CA "$base/pwm")
+check "PWM 0x00CA is refused: 400" test "$hex" = 400
+crlf "HEAD / HTTP/1.1" "${ours[@]}" "Connection: close" "" | send head
 check "HEAD: the page's headers and length, no body" has head "^Content-Length: [1-9]"
 check "  (nothing after the headers)" test "$(tail -c 4 "$scratch/head" | od -An -c | tr -d ' ')" = '\r\n\r\n'
 

@@ -18,7 +18,7 @@ constexpr auto stranger_time_limit = 5s; // the same, on a connection that never
 constexpr std::uint64_t body_limit = 64; // a POST carries one number
 // A request line, a few headers and one number: whatever does not fit is
 // refused before it takes more memory.
-constexpr std::size_t request_buffer_limit = 16 * 1024;
+constexpr std::size_t request_buffer_limit = 16384;
 
 response answer_with(const request &req, http::status status, std::string_view type, std::string body)
 {

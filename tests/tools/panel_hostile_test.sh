@@ -61,10 +61,10 @@ check "  (Connection: close)" has two-hosts "^Connection: close"
 crlf "GET /nothing HTTP/1.1" "${ours[@]}" "" "GET / HTTP/1.1" "${ours[@]}" "" | send after-refusal
 check "after a refusal, nothing more is answered on its connection" \
   test "$(count_of after-refusal '^HTTP/')" = 1
-crlf "POST /pwm HTTP/1.1" "${ours[@]}" "Origin: http://$host" "Transfer-Encoding: gzip, chunked" "" 2 77 0 "" |
-  send gzip-chunked
+crlf "POST /pwm HTTP/1.1" "${ours[@]}" "Origin: http://$host" "Transfer-Encoding: gzip, chunked" "" \
+  2 77 0 "" | send gzip-chunked
 check "Transfer-Encoding: gzip, chunked is refused: 501" has gzip-chunked "^HTTP/1.1 501 "
-hex=$(curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" -H "Origin: $base" --data-binary 0x00CA "$base/pwm")
+hex=$(curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" -H "Origin: $base" -d 0x00CA "$base/pwm")
 check "PWM 0x00CA is refused: 400" test "$hex" = 400
 crlf "HEAD / HTTP/1.1" "${ours[@]}" "Connection: close" "" | send head
 check "HEAD: the page's headers and length, no body" has head "^Content-Length: [1-9]"

@@ -35,6 +35,15 @@ bool same_secret(std::string_view given, const std::string &secret)
     return difference == 0;
 }
 
+// A browser leaves out port 80, the one HTTP assumes: "127.0.0.1:80" is named
+// "127.0.0.1" too.
+std::string_view without_default_port(std::string_view authority)
+{
+    constexpr std::string_view default_port = ":80";
+    return authority.ends_with(default_port) ? authority.substr(0, authority.size() - default_port.size())
+                                             : authority;
+}
+
 } // namespace
 
 access_guard::access_guard(std::vector<std::string> authorities)
@@ -53,7 +62,7 @@ std::string access_guard::url() const
 bool access_guard::names_this_panel(std::string_view host) const
 {
     for (const auto &authority : authorities_)
-        if (host == authority)
+        if (host == authority || host == without_default_port(authority))
             return true;
     return false;
 }
@@ -61,8 +70,10 @@ bool access_guard::names_this_panel(std::string_view host) const
 bool access_guard::same_origin(std::string_view origin, std::string_view host)
 {
     constexpr std::string_view scheme = "http://";
-    return origin.size() == scheme.size() + host.size() && origin.starts_with(scheme) &&
-           origin.ends_with(host);
+    if (!origin.starts_with(scheme))
+        return false;
+    origin.remove_prefix(scheme.size());
+    return origin == host || origin == without_default_port(host);
 }
 
 bool access_guard::holds_cookie(std::string_view value) const

@@ -1,4 +1,5 @@
-// The live stream a page follows: server-sent events over one chunked answer.
+// The live stream a page follows: server-sent events over one chunked answer
+// (an HTTP/1.0 client, which knows no chunks, reads them until the end).
 #include "server_parts.h"
 
 #include <cstdio>
@@ -15,13 +16,18 @@ std::string chunk(const std::string &text)
     return size + text + "\r\n";
 }
 
-// The answer's head: the body follows in chunks, as long as the page stays.
+bool takes_chunks(const request &req)
+{
+    return req.version() >= 11;
+}
+
+// The answer's head: the body follows, as long as the page stays.
 std::string stream_head(const request &req)
 {
     http::response<http::empty_body> head{http::status::ok, req.version()};
     harden(head);
     head.set(http::field::content_type, "text/event-stream");
-    head.chunked(true);
+    head.chunked(takes_chunks(req));
     return wire_text(head.base());
 }
 
@@ -37,17 +43,23 @@ net::awaitable<void> stream_wakes::wait()
 
 // First the names, outputs, status and the history asked for, then every new
 // scan, each output change and the status once a second.
-net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const request &req, int history_s)
+net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const request &req, int history_s,
+                                          bool head_only)
 {
-    const counted open(pages);
     boost::system::error_code error = co_await send(stream, stream_head(req));
+    if (head_only)
+        co_return;
+    const counted open(pages);
+    const bool chunked = takes_chunks(req);
     stream_cursor cursor{board.first_within(history_s), board.output_changes(),
                          std::chrono::steady_clock::now()};
     const auto history = board.scans_from(cursor.next_scan);
     std::string events = event("hello", hello_json(board.names(), board.outputs(), status(), history));
     while (!error) {
         if (!events.empty()) {
-            error = co_await send(stream, chunk(events));
+            if (chunked)
+                events = chunk(events);
+            error = co_await send(stream, events);
             events.clear();
         }
         co_await wakes.wait();

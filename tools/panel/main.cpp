@@ -34,6 +34,18 @@ struct command_line {
     }
 };
 
+// Served to other machines: what anyone on the network can read, and the safe way.
+void warn_plain_http(std::uint16_t port)
+{
+    std::cerr << "vostrelle-panel: warning: the panel speaks plain HTTP: anyone on the network can read "
+                 "what it sends and receives, the token and the cookie included.\n"
+                 "  Safer: leave out --listen, and from the other machine reach the panel through SSH:\n"
+                 "    ssh -L "
+              << port << ":127.0.0.1:" << port
+              << " user@this-machine\n"
+                 "  then open the printed link there.\n";
+}
+
 int serve(const command_line &c, const std::vector<std::string> &libraries,
           std::optional<sim::fault_mode> mode)
 {
@@ -46,6 +58,8 @@ int serve(const command_line &c, const std::vector<std::string> &libraries,
         std::cerr << "vostrelle-panel: " << *failure << "\n";
         return 1;
     }
+    if (server.reachable_from_network())
+        warn_plain_http(server.port());
     std::cout << "vostrelle-panel: board on " << session->device << (mode ? " (simulated)" : "") << "\n"
               << "Open this link once (its token then becomes a cookie in that browser); Ctrl-C to stop:\n"
               << "  " << server.url() << std::endl;

@@ -1,8 +1,9 @@
 // The panel's request rules: access, the live stream's argument, changes.
 #include "request_rules.h"
 
+#include <charconv>
+
 #include "board.h"
-#include "text.h"
 
 namespace vostrelle::panel {
 
@@ -10,105 +11,21 @@ namespace board = tools::board;
 
 namespace {
 
-bool is_token_char(char c)
+std::string_view trimmed(std::string_view text)
 {
-    constexpr std::string_view marks = "!#$%&'*+-.^_`|~";
-    const bool alphanumeric = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    return alphanumeric || marks.find(c) != std::string_view::npos;
+    constexpr std::string_view spaces = " \t";
+    const auto first = text.find_first_not_of(spaces);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(spaces) - first + 1);
 }
 
-// Inside quotes: tab, space and visible characters but '"' and '\', and any
-// byte from 0x80.
-bool is_quoted_char(char c)
+std::string_view unquoted(std::string_view value)
 {
-    const auto byte = static_cast<unsigned char>(c);
-    return c == '\t' || (byte >= 0x20 && byte != 0x7f && c != '"' && c != '\\');
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        return value.substr(1, value.size() - 2);
+    return value;
 }
-
-bool is_escaped_char(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return c == '\t' || (byte >= 0x20 && byte != 0x7f);
-}
-
-// Reads the text left in `rest` as it goes.
-class cookie_reader {
-public:
-    explicit cookie_reader(std::string_view header) : rest_(header) {}
-
-    // The next name=value pair; false at the end or at a malformed pair.
-    bool next(std::string_view &name, std::string &value)
-    {
-        skip_spaces();
-        if (!take(';'))
-            return false;
-        skip_spaces();
-        name = token();
-        if (name.empty())
-            return false;
-        value.clear();
-        skip_spaces();
-        if (rest_.empty() || rest_.front() == ';')
-            return true;
-        if (!take('='))
-            return false;
-        skip_spaces();
-        if (rest_.empty())
-            return true;
-        return rest_.front() == '"' ? quoted(value) : !(value = token()).empty();
-    }
-
-private:
-    void skip_spaces()
-    {
-        while (!rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t'))
-            rest_.remove_prefix(1);
-    }
-    bool take(char c)
-    {
-        if (rest_.empty() || rest_.front() != c)
-            return false;
-        rest_.remove_prefix(1);
-        return true;
-    }
-    std::string_view token()
-    {
-        std::size_t length = 0;
-        while (length < rest_.size() && is_token_char(rest_[length]))
-            ++length;
-        const std::string_view taken = rest_.substr(0, length);
-        rest_.remove_prefix(length);
-        return taken;
-    }
-    char take_one()
-    {
-        const char c = rest_.front();
-        rest_.remove_prefix(1);
-        return c;
-    }
-    // A quoted string, its quotes removed and its escapes undone, as Boost.Beast's
-    // parameter list reads it; false when it is malformed.
-    bool quoted(std::string &value)
-    {
-        rest_.remove_prefix(1);
-        while (!rest_.empty()) {
-            char c = take_one();
-            if (c == '"')
-                return true;
-            if (c == '\\') {
-                if (rest_.empty() || !is_escaped_char(rest_.front()))
-                    return false;
-                c = take_one();
-            } else if (!is_quoted_char(c)) {
-                return false;
-            }
-            value += c;
-        }
-        return false;
-    }
-
-    std::string_view rest_;
-};
 
 refusal forbidden(std::string reason)
 {
@@ -128,17 +45,48 @@ std::string_view query_of(std::string_view target)
     return mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1);
 }
 
-std::string cookie_value(std::string_view header, std::string_view name)
+std::vector<std::string_view> cookie_values(std::string_view header, std::string_view name)
 {
-    // The header's first pair has no semicolon before it.
-    const std::string list = ";" + std::string(header);
-    cookie_reader reader(list);
-    std::string_view key;
-    std::string value;
-    while (reader.next(key, value))
-        if (key == name)
-            return value;
-    return {};
+    std::vector<std::string_view> values;
+    while (!header.empty()) {
+        const auto end = header.find(';');
+        const std::string_view pair = header.substr(0, end);
+        header = end == std::string_view::npos ? std::string_view{} : header.substr(end + 1);
+        const auto equals = pair.find('=');
+        if (equals != std::string_view::npos && trimmed(pair.substr(0, equals)) == name)
+            values.push_back(unquoted(trimmed(pair.substr(equals + 1))));
+    }
+    return values;
+}
+
+bool shows_cookie(const access_guard &guard, const request_facts &request)
+{
+    for (const std::string_view value : cookie_values(request.cookies, guard.cookie_name()))
+        if (guard.holds_cookie(value))
+            return true;
+    return false;
+}
+
+std::optional<refusal> framing_refusal(const request_facts &request)
+{
+    if (request.transfer_encoding)
+        return refusal{501,
+                       "the panel takes no Transfer-Encoding: a change carries one number, sent as it is"};
+    if (!request.repeated.empty())
+        return refusal{400, "a request names its " + std::string(request.repeated) + " once"};
+    return std::nullopt;
+}
+
+std::optional<int> decimal(std::string_view text, int low, int high)
+{
+    const bool digits_only = !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!digits_only || (text.size() > 1 && text.front() == '0'))
+        return std::nullopt;
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || value < low || value > high)
+        return std::nullopt;
+    return value;
 }
 
 bool is_exchange(const request_facts &request)
@@ -149,12 +97,14 @@ bool is_exchange(const request_facts &request)
 
 std::optional<refusal> access_refusal(const access_guard &guard, const request_facts &request)
 {
+    if (auto refused = framing_refusal(request))
+        return refused;
     if (!guard.names_this_panel(request.host))
         return forbidden("this panel answers only requests for its own address, not for Host '" +
                          std::string(request.host) + "'");
     if (is_exchange(request))
         return std::nullopt; // the exchange has rules of its own
-    if (!guard.holds_cookie(cookie_value(request.cookies, guard.cookie_name())))
+    if (!shows_cookie(guard, request))
         return forbidden(
             "no access: open the panel with the link that vostrelle-panel printed (it carries a token)");
     if (request.method == "POST" && !access_guard::same_origin(request.origin, request.host))
@@ -166,8 +116,7 @@ std::optional<refusal> access_refusal(const access_guard &guard, const request_f
 std::optional<refusal> exchange_refusal(access_guard &guard, const request_facts &request)
 {
     constexpr std::string_view token_key = "token=";
-    if (guard.holds_cookie(cookie_value(request.cookies, guard.cookie_name())) ||
-        guard.exchange(query_of(request.target).substr(token_key.size())))
+    if (shows_cookie(guard, request) || guard.exchange(query_of(request.target).substr(token_key.size())))
         return std::nullopt;
     return forbidden("this link has been used already or is not this panel's: each link that vostrelle-panel "
                      "prints opens the panel once; start vostrelle-panel again for a new one");
@@ -182,7 +131,7 @@ std::variant<int, refusal> events_history(std::string_view path)
 {
     constexpr std::string_view events = "/events/";
     constexpr int longest_history_s = 600;
-    if (const auto seconds = tools::parse_int(path.substr(events.size()), 0, longest_history_s))
+    if (const auto seconds = decimal(path.substr(events.size()), 0, longest_history_s))
         return *seconds;
     return refusal{400, "the live stream takes the seconds of history to send first, 0 to " +
                             std::to_string(longest_history_s) + ": /events/30"};
@@ -190,7 +139,7 @@ std::variant<int, refusal> events_history(std::string_view path)
 
 std::variant<int, refusal> pwm_duty(std::string_view body)
 {
-    if (const auto duty = tools::parse_int(body, 0, board::pwm_highest))
+    if (const auto duty = decimal(body, 0, board::pwm_highest))
         return *duty;
     return refusal{400, "the PWM duty is a whole number from 0 to " + std::to_string(board::pwm_highest) +
                             ", not '" + std::string(body) + "'"};
@@ -198,7 +147,7 @@ std::variant<int, refusal> pwm_duty(std::string_view body)
 
 std::variant<int, refusal> frequency_value(std::string_view body)
 {
-    if (const auto value = tools::parse_int(body, 0, board::frequency_highest))
+    if (const auto value = decimal(body, 0, board::frequency_highest))
         return *value;
     return refusal{400, "the frequency value is a whole number from 0 to " +
                             std::to_string(board::frequency_highest) + ", not '" + std::string(body) + "'"};
@@ -206,7 +155,7 @@ std::variant<int, refusal> frequency_value(std::string_view body)
 
 std::variant<line_change, refusal> switch_line(std::string_view line, std::string_view body)
 {
-    const auto number = tools::parse_int(line, 0, board::line_count - 1);
+    const auto number = decimal(line, 0, board::line_count - 1);
     if (!number)
         return refusal{404, "the board has no line '" + std::string(line) + "': its lines are 0 to " +
                                 std::to_string(board::line_count - 1)};

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "access.h"
 
@@ -18,7 +19,9 @@ struct request_facts {
     std::string_view target; // path and query
     std::string_view host;
     std::string_view origin;
-    std::string_view cookies; // the Cookie header
+    std::string_view cookies;       // the Cookie header
+    std::string_view repeated = {}; // "Host" or "Origin" when the request names it twice
+    bool transfer_encoding = false; // any Transfer-Encoding header
 };
 
 // An HTTP status and the reason given in the answer's body.
@@ -32,15 +35,28 @@ struct refusal {
 std::string_view path_of(std::string_view target);
 std::string_view query_of(std::string_view target);
 
-// The value of cookie `name` in a Cookie header: `name=value` pairs separated
-// by semicolons, a value a token or a quoted string. A malformed pair ends the
-// list.
-std::string cookie_value(std::string_view header, std::string_view name);
+// The values of every cookie `name` in a Cookie header: `name=value` pairs
+// separated by semicolons, spaces around them trimmed, a value in quotes
+// unquoted. Whatever the other pairs hold does not matter.
+std::vector<std::string_view> cookie_values(std::string_view header, std::string_view name);
+
+// Whether the request shows this panel's cookie (one of several is enough).
+bool shows_cookie(const access_guard &guard, const request_facts &request);
+
+// What the head of a request already refuses, before its body is read: a body
+// sent in any Transfer-Encoding (a change carries one number), Host or Origin
+// named twice.
+std::optional<refusal> framing_refusal(const request_facts &request);
+
+// A whole number within [low, high], in decimal digits only: no sign, no
+// leading zero, no hexadecimal.
+std::optional<int> decimal(std::string_view text, int low, int high);
 
 // The printed link, opened: its token to exchange for the cookie.
 bool is_exchange(const request_facts &request);
 
-// Host, cookie and Origin, in that order; nothing when the request may go on.
+// The framing, Host, cookie and Origin, in that order; nothing when the
+// request may go on.
 std::optional<refusal> access_refusal(const access_guard &guard, const request_facts &request);
 
 // For the printed link: lets in a browser that holds the cookie already, or

@@ -3,6 +3,7 @@
 // first.
 #include "server_parts.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vostrelle::panel {
@@ -13,7 +14,11 @@ namespace {
 
 constexpr int connection_limit = 64;
 constexpr auto request_time_limit = 30s; // to send a whole request
+constexpr auto stranger_time_limit = 5s; // the same, on a connection that never showed the cookie
 constexpr std::uint64_t body_limit = 64; // a POST carries one number
+// A request line, a few headers and one number: whatever does not fit is
+// refused before it takes more memory.
+constexpr std::size_t request_buffer_limit = 16384;
 
 response answer_with(const request &req, http::status status, std::string_view type, std::string body)
 {
@@ -45,10 +50,35 @@ std::string_view header_of(const request &req, http::field field)
     return found == req.end() ? std::string_view{} : found->value();
 }
 
+// The header a request may name once at most but names twice, if any.
+std::string_view repeated_header(const request &req)
+{
+    for (const auto field : {http::field::host, http::field::origin})
+        if (req.count(field) > 1)
+            return http::to_string(field);
+    return {};
+}
+
 request_facts facts_of(const request &req)
 {
-    return {req.method_string(), req.target(), header_of(req, http::field::host),
-            header_of(req, http::field::origin), header_of(req, http::field::cookie)};
+    return {req.method_string(),
+            req.target(),
+            header_of(req, http::field::host),
+            header_of(req, http::field::origin),
+            header_of(req, http::field::cookie),
+            repeated_header(req),
+            req.count(http::field::transfer_encoding) > 0};
+}
+
+// Reads a request whole; only its head when the head refuses it already.
+net::awaitable<boost::system::error_code> read_request(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                                       http::request_parser<http::string_body> &parser)
+{
+    boost::system::error_code error;
+    co_await http::async_read_header(stream, buffer, parser, net::redirect_error(net::use_awaitable, error));
+    if (!error && !framing_refusal(facts_of(parser.get())))
+        co_await http::async_read(stream, buffer, parser, net::redirect_error(net::use_awaitable, error));
+    co_return error;
 }
 
 bool connection_ended(const boost::system::error_code &error)
@@ -60,11 +90,9 @@ bool connection_ended(const boost::system::error_code &error)
 // A request that could not be read whole: answered, then the connection closes.
 response unreadable(const boost::system::error_code &error)
 {
-    response res = error == http::error::body_limit
-                       ? refuse(request{}, {413, "a change carries one number, not more"})
-                       : refuse(request{}, {400, "malformed request: " + error.message()});
-    res.keep_alive(false);
-    return res;
+    return error == http::error::body_limit
+               ? refuse(request{}, {413, "a change carries one number, not more"})
+               : refuse(request{}, {400, "malformed request: " + error.message()});
 }
 
 // The host:port forms a request may name: the one given first (as given, or
@@ -112,8 +140,10 @@ net::awaitable<boost::system::error_code> send(beast::tcp_stream &stream, const 
 
 response refuse(const request &req, const refusal &refused)
 {
-    return answer_with(req, static_cast<http::status>(refused.status), "text/plain; charset=utf-8",
-                       refused.reason + "\n");
+    response res = answer_with(req, static_cast<http::status>(refused.status), "text/plain; charset=utf-8",
+                               refused.reason + "\n");
+    res.keep_alive(false);
+    return res;
 }
 
 const server::impl::route server::impl::routes[] = {
@@ -148,6 +178,7 @@ std::optional<std::string> server::impl::listen(const std::string &address, std:
     if (error)
         return "cannot listen on " + address + " port " + std::to_string(port) + ": " + error.message() +
                (error == net::error::address_in_use ? " (another panel? choose another with --port)" : "");
+    loopback = endpoint.address().is_loopback();
     guard.emplace(
         authorities_of(address, endpoint.address(), std::to_string(acceptor.local_endpoint().port())));
     return std::nullopt;
@@ -160,36 +191,65 @@ net::awaitable<void> server::impl::accept_all()
         tcp::socket socket = co_await acceptor.async_accept(net::redirect_error(net::use_awaitable, error));
         if (error == net::error::operation_aborted)
             co_return;
-        if (error || connections >= connection_limit)
+        if (error || (open_connections() >= connection_limit && !drop_a_stranger()))
             continue; // the socket closes as it goes
         net::co_spawn(io, serve(std::move(socket)), net::detached);
     }
 }
 
+int server::impl::open_connections() const
+{
+    return static_cast<int>(std::ranges::count_if(
+        slots, [](const connection_slot &slot) { return slot.stream->socket().is_open(); }));
+}
+
+// Closes the oldest connection that never showed the cookie; false when there
+// is none.
+bool server::impl::drop_a_stranger()
+{
+    for (const connection_slot &slot : slots)
+        if (!slot.shown_cookie && slot.stream->socket().is_open()) {
+            slot.stream->close();
+            return true;
+        }
+    return false;
+}
+
 net::awaitable<void> server::impl::serve(tcp::socket socket)
 {
-    const counted open(connections);
     beast::tcp_stream stream(std::move(socket));
-    beast::flat_buffer buffer;
-    for (;;) {
-        http::request_parser<http::string_body> parser;
-        parser.body_limit(body_limit);
-        stream.expires_after(request_time_limit);
-        boost::system::error_code error;
-        co_await http::async_read(stream, buffer, parser, net::redirect_error(net::use_awaitable, error));
-        if (connection_ended(error))
-            break;
-        if (const auto history_s = error ? std::nullopt : stream_asked(parser.get())) {
-            co_await this->stream(stream, parser.get(), *history_s);
-            break;
-        }
-        const response res = error ? unreadable(error) : respond(parser.get());
-        error = co_await send(stream, wire_text(res));
-        if (error || !res.keep_alive())
-            break;
-    }
+    const auto slot = slots.insert(slots.end(), connection_slot{&stream});
+    beast::flat_buffer buffer(request_buffer_limit);
+    while (co_await serve_one(stream, buffer, *slot)) {}
+    slots.erase(slot);
     boost::system::error_code ignored;
     stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+}
+
+// Reads one request and answers it; false when the connection is to close.
+net::awaitable<bool> server::impl::serve_one(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                             connection_slot &slot)
+{
+    http::request_parser<http::string_body> parser;
+    parser.body_limit(body_limit);
+    stream.expires_after(slot.shown_cookie ? request_time_limit : stranger_time_limit);
+    const boost::system::error_code error = co_await read_request(stream, buffer, parser);
+    if (connection_ended(error))
+        co_return false;
+    request &req = parser.get();
+    const bool head_only = req.method() == http::verb::head;
+    if (head_only)
+        req.method(http::verb::get); // the same answer, without its body
+    slot.shown_cookie = slot.shown_cookie || (!error && shows_cookie(*guard, facts_of(req)));
+    if (const auto history_s = error ? std::nullopt : stream_asked(req)) {
+        co_await this->stream(stream, req, *history_s, head_only);
+        co_return false;
+    }
+    const response res = error ? unreadable(error) : respond(req);
+    // Made before the co_await: GCC 12 destroys a temporary made by ?: in one twice.
+    const std::string bytes = head_only ? wire_text(res.base()) : wire_text(res);
+    const auto failed = co_await send(stream, bytes);
+    co_return !failed && res.keep_alive();
 }
 
 // The seconds of history a request for the live stream asks for, when it
@@ -337,6 +397,16 @@ std::optional<std::string> server::listen(const std::string &address, std::uint1
 std::string server::url() const
 {
     return impl_->guard->url();
+}
+
+std::uint16_t server::port() const
+{
+    return impl_->acceptor.local_endpoint().port();
+}
+
+bool server::reachable_from_network() const
+{
+    return !impl_->loopback;
 }
 
 void server::start()

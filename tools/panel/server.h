@@ -24,7 +24,9 @@ public:
     // `port` (0: any free one); the reason when it cannot.
     std::optional<std::string> listen(const std::string &address, std::uint16_t port);
     std::string url() const; // to open once: it carries the one-time token
-    void start();            // serves on a thread of its own
+    std::uint16_t port() const;
+    bool reachable_from_network() const; // served on an address that is not loopback
+    void start();                        // serves on a thread of its own
     void stop();
     void wake_streams(); // from any thread: new scans to send
 

@@ -23,6 +23,7 @@
 #include <boost/beast/http/write.hpp>
 #include <chrono>
 #include <cstdint>
+#include <list>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -48,6 +49,7 @@ inline constexpr auto status_every = std::chrono::seconds(1);
 
 // The headers every answer carries (see server.cpp).
 void harden(http::fields &fields);
+// A refusal: the connection closes after it.
 response refuse(const request &req, const refusal &refused);
 
 // Writes `bytes` whole, within write_time_limit. Every answer goes through
@@ -88,6 +90,13 @@ private:
     int &count_;
 };
 
+// A connection open, and whether it has ever shown the cookie: when all the
+// slots are taken, a stranger's is given up first.
+struct connection_slot {
+    beast::tcp_stream *stream = nullptr;
+    bool shown_cookie = false;
+};
+
 // Where a live stream has got to.
 struct stream_cursor {
     std::uint64_t next_scan = 0;
@@ -101,9 +110,10 @@ struct server::impl {
     net::io_context io{1};
     tcp::acceptor acceptor{io};
     std::optional<access_guard> guard;
+    bool loopback = true;
     stream_wakes wakes{io};
-    int connections = 0;
-    int pages = 0; // open streams
+    std::list<connection_slot> slots; // the oldest first
+    int pages = 0;                    // open streams
     std::thread thread;
 
     struct route {
@@ -117,13 +127,17 @@ struct server::impl {
 
     std::optional<std::string> listen(const std::string &address, std::uint16_t port);
     net::awaitable<void> accept_all();
+    int open_connections() const;
+    bool drop_a_stranger();
     net::awaitable<void> serve(tcp::socket socket);
+    net::awaitable<bool> serve_one(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                   connection_slot &slot);
     std::optional<int> stream_asked(const request &req) const;
     response respond(const request &req);
     response answer(const request &req);
     response exchange(const request &req);
 
-    net::awaitable<void> stream(beast::tcp_stream &stream, const request &req, int history_s);
+    net::awaitable<void> stream(beast::tcp_stream &stream, const request &req, int history_s, bool head_only);
     std::string news(stream_cursor &cursor) const;
 
     response serve_file(const request &req, const page_file &file);

@@ -79,27 +79,42 @@ TEST(access, the_exchange_lets_in_a_browser_that_holds_the_cookie_already)
     EXPECT_EQ(exchange_refusal(guard, {"GET", link, "127.0.0.1:8765", "", cookies}), std::nullopt);
 }
 
-TEST(access, cookies_are_read_as_semicolon_separated_pairs_up_to_the_first_malformed_one)
+TEST(access, cookies_are_semicolon_separated_pairs_whatever_the_others_hold)
 {
     struct cookie_case {
-        std::string header, value;
+        std::string header;
+        std::vector<std::string_view> values;
     };
     const cookie_case cases[] = {
-        {"k=v", "v"},
-        {"a=b; k=v", "v"},
-        {"a=b ;\tk = v", "v"},
-        {"k=\"v\\\"w\"", "v\"w"},
-        {"k=one; k=two", "one"},
-        {"k; k=v", ""},
-        {"x=a/b; k=v", ""}, // '/' cannot stand in a token
-        {"a=b, k=v", ""},
-        {"a=\"open; k=v", ""},
-        {"; k=v", ""},
-        {"", ""},
-        {"kk=v", ""},
+        {"k=v", {"v"}},
+        {"a=b ;\tk = v ", {"v"}},
+        {"k=\"v\"", {"v"}},
+        {"k=one; k=two", {"one", "two"}},
+        {"prefs=a/b; k=v", {"v"}},
+        {"a=\"open; k=v", {"v"}},
+        {"a=b, c; k=v;", {"v"}},
+        {"k; kk=v; =v; k=", {""}},
+        {"", {}},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(cookie_value(c.header, "k"), c.value) << c.header;
+        EXPECT_EQ(cookie_values(c.header, "k"), c.values) << c.header;
+
+    const access_guard guard(authorities);
+    const std::string ours = "vostrelle-panel-8765=" + cookie_of(guard);
+    for (const std::string &cookies : {"prefs=a/b; " + ours, "vostrelle-panel-8765=junk; " + ours})
+        EXPECT_TRUE(shows_cookie(guard, {"GET", "/", "127.0.0.1:8765", "", cookies})) << cookies;
+    EXPECT_FALSE(shows_cookie(guard, {"GET", "/", "127.0.0.1:8765", "", "vostrelle-panel-8765=junk"}));
+}
+
+TEST(access, on_port_80_the_host_and_origin_may_leave_the_port_out)
+{
+    const access_guard guard({"127.0.0.1:80", "localhost:80"});
+    for (const char *host : {"127.0.0.1", "127.0.0.1:80", "localhost"})
+        EXPECT_TRUE(guard.names_this_panel(host)) << host;
+    EXPECT_FALSE(access_guard(authorities).names_this_panel("127.0.0.1"));
+    EXPECT_TRUE(access_guard::same_origin("http://127.0.0.1", "127.0.0.1:80"));
+    EXPECT_TRUE(access_guard::same_origin("http://127.0.0.1", "127.0.0.1"));
+    EXPECT_FALSE(access_guard::same_origin("http://127.0.0.1", "127.0.0.1:8765"));
 }
 
 TEST(access, requests_must_name_the_panel_and_changes_come_from_its_page)
@@ -130,6 +145,11 @@ TEST(access, requests_must_name_the_panel_and_changes_come_from_its_page)
          refusal{403, "changes are taken only from the panel's own page, not from Origin ''"}},
         {{"POST", "/pwm", "localhost:8765", "http://localhost:8765", cookies}, std::nullopt},
         {{"GET", "/?token=0", "127.0.0.1:8765", "", ""}, std::nullopt}, // the exchange has its own rules
+        {{"GET", "/", "127.0.0.1:8765", "", cookies, "Host"}, refusal{400, "a request names its Host once"}},
+        {{"POST", "/pwm", "127.0.0.1:8765", "http://127.0.0.1:8765", cookies, "Origin"},
+         refusal{400, "a request names its Origin once"}},
+        {{"POST", "/pwm", "127.0.0.1:8765", "http://127.0.0.1:8765", cookies, "", true},
+         refusal{501, "the panel takes no Transfer-Encoding: a change carries one number, sent as it is"}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(access_refusal(guard, c.request), c.refused) << c.request.method << " " << c.request.target;

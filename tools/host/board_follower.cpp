@@ -137,8 +137,8 @@ std::string clock_text(std::chrono::system_clock::time_point at)
     std::tm local{};
     localtime_r(&seconds, &local);
     std::array<char, 16> text{};
-    std::strftime(text.data(), text.size(), "%H:%M:%S", &local);
-    return text.data();
+    const std::size_t length = std::strftime(text.data(), text.size(), "%H:%M:%S", &local);
+    return {text.data(), length};
 }
 
 namespace {

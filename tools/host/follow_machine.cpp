@@ -69,7 +69,8 @@ std::optional<state_change> follow_machine::observe(observation seen, moment at)
     if (state_ == answering && seen == unanswered) {
         if (unanswered_in_row_++ == 0)
             first_unanswered_ = at;
-        if (unanswered_in_row_ < unanswered_scans_before_silent) {
+        if (unanswered_in_row_ < unanswered_scans_before_silent ||
+            at.steady - first_unanswered_.steady < unanswered_time_before_silent) {
             next_ = {action::scan, at.steady};
             return std::nullopt;
         }

@@ -51,7 +51,10 @@ struct state_change {
 
 class follow_machine {
 public:
+    // Silent: this many unanswered scans in a row, over this long at least
+    // (a machine busy with other work delays a few replies in a row too).
     static constexpr int unanswered_scans_before_silent = 3;
+    static constexpr auto unanswered_time_before_silent = std::chrono::milliseconds(250);
     static constexpr auto check_every = std::chrono::seconds(1);
     static constexpr auto look_every = std::chrono::milliseconds(100);
     static constexpr auto look_after_failed_load = std::chrono::seconds(5);

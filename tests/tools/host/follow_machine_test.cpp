@@ -67,18 +67,19 @@ TEST(follow_machine, a_board_that_never_comes_back_keeps_an_open_gap_and_a_faile
     EXPECT_FALSE(machine.gaps()[0].end);
 }
 
-TEST(follow_machine, three_unanswered_scans_in_a_row_make_a_silent_board_checked_once_a_second)
+TEST(follow_machine, unanswered_scans_in_a_row_for_a_while_make_a_silent_board_checked_once_a_second)
 {
     made_up_clock clock;
     follow_machine machine(board_state::answering, clock.at);
-    machine.observe(unanswered, clock.after(40ms));
-    machine.observe(unanswered, clock.after(40ms));
-    machine.observe(answered, clock.after(40ms)); // a row broken: counted again from none
-    const moment first = clock.after(40ms);
+    machine.observe(unanswered, clock.after(100ms));
+    machine.observe(unanswered, clock.after(100ms));
+    machine.observe(answered, clock.after(100ms)); // a row broken: counted again from none
+    const moment first = clock.after(100ms);
     machine.observe(unanswered, first);
-    EXPECT_FALSE(machine.observe(unanswered, clock.after(40ms)));
+    EXPECT_FALSE(machine.observe(unanswered, clock.after(100ms)));
+    EXPECT_FALSE(machine.observe(unanswered, clock.after(100ms))); // three, but within 250 ms
     EXPECT_EQ(machine.next().what, action::scan);
-    const auto change = machine.observe(unanswered, clock.after(40ms));
+    const auto change = machine.observe(unanswered, clock.after(100ms));
     ASSERT_TRUE(change);
     EXPECT_EQ(change->to, board_state::silent);
     EXPECT_EQ(machine.since().wall, first.wall); // silent since the first of the row

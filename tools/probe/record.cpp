@@ -331,7 +331,8 @@ void print_gaps(const scan_loop &loop)
         return;
     const auto origin = loop.log.rows > 0 ? loop.log.first : loop.schedule.start;
     const auto seconds = [origin](const host::moment &at) {
-        return formatted("%.3f", std::chrono::duration<double>(at.steady - origin).count());
+        // A board gone at the start was found before the schedule began.
+        return formatted("%.3f", std::max(0.0, std::chrono::duration<double>(at.steady - origin).count()));
     };
     const int reloads = loop.follower.machine().reloads();
     std::cerr << "record: " << gaps.size() << (gaps.size() == 1 ? " gap" : " gaps")

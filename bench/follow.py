@@ -24,7 +24,8 @@ scratch = tempfile.mkdtemp()
 
 
 def board(link: str, *extra: str) -> subprocess.Popen:
-    started = subprocess.Popen([sim, "--link", link, *extra], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started = subprocess.Popen([sim, "--link", link, *extra],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     while not os.path.lexists(link):
         time.sleep(0.0005)
     return started
@@ -38,7 +39,8 @@ class Recorder:
         self.messages: list[tuple[float, str]] = []
         self.process = subprocess.Popen(
             [probe, "record", "--channels", "0", "--counts", "--interval", "10", "--output", "-"],
-            env={**os.environ, "VOSTRELLE_DEVICE": link}, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            env={**os.environ, "VOSTRELLE_DEVICE": link},
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for stream, kept in ((self.process.stdout, self.rows), (self.process.stderr, self.messages)):
             threading.Thread(target=self.stamp, args=(stream, kept), daemon=True).start()
 
@@ -101,8 +103,10 @@ for ending in (current, silent_board):
 print(f"| board back at its link to the first reading of it ({options.cycles} times: median, max) "
       f"| {statistics.median(returns):.3f} s, {max(returns):.3f} s "
       f"| ≤ {LOAD_SECONDS + 0.5:.1f} s (the load's {LOAD_SECONDS:.0f} s + 0.5 s) |")
+beyond = [seconds - LOAD_SECONDS for seconds in returns]
 print(f"| the same beyond the driver's {LOAD_SECONDS:.0f} s load (median, max) "
-      f"| {statistics.median(returns) - LOAD_SECONDS:.3f} s, {max(returns) - LOAD_SECONDS:.3f} s | ≤ 0.5 s |")
+      f"| {statistics.median(beyond):.3f} s, {max(beyond):.3f} s | ≤ 0.5 s |")
 print(f"| record's CPU with the board gone ({WATCH_SECONDS:.0f} s, {options.cycles} times: median, max) "
       f"| {statistics.median(gone_cpu):.2f} %, {max(gone_cpu):.2f} % of a core | ≤ 2 % |")
-print(f"| record's CPU with a silent board ({WATCH_SECONDS:.0f} s) | {silent_cpu:.2f} % of a core | ≤ 2 % |")
+print(f"| record's CPU with a silent board ({WATCH_SECONDS:.0f} s) "
+      f"| {silent_cpu:.2f} % of a core | ≤ 2 % |")

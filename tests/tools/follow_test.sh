@@ -17,8 +17,8 @@ board() { # board LINK ARGS...: a simulated board reachable at LINK
   sims+=($!)
 }
 record() { # record NAME SECONDS: a recording of input 0 in counts from the board at NAME
-  VOSTRELLE_DEVICE=$scratch/dev-$1 "$runner" "$probe" record --channels 0 --counts --interval 50 --duration "$2" \
-    --output "$scratch/$1.csv" 2>"$scratch/$1" &
+  VOSTRELLE_DEVICE=$scratch/dev-$1 "$runner" "$probe" record --channels 0 --counts --interval 50 \
+    --duration "$2" --output "$scratch/$1.csv" 2>"$scratch/$1" &
 }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
@@ -48,25 +48,33 @@ ended=$(date +%s.%N)
 wait $silent $replugged
 
 limit=$(($(getconf CLK_TCK) * 4 * 2 / 100)) # 2 % of 4 s
-check "with the board gone, record spends under 2 % of a core" test $((after[0] - before[0])) -lt "$limit"
+check "with the board gone, record spends under 2 % of a core" \
+  test $((after[0] - before[0])) -lt "$limit"
 check "with the board silent, too" test $((after[1] - before[1])) -lt "$limit"
-check "record says the board is gone, with the device" has unplugged "^record: board gone at [0-9:]* ($scratch/dev-unplugged)"
+check "record says the board is gone, with the device" \
+  has unplugged "^record: board gone at [0-9:]* ($scratch/dev-unplugged)"
 check "and ends with its summary" test "$unplugged_status" -eq 0
-check "on time (9 s and the driver's load)" awk -v s="$began" -v e="$ended" 'BEGIN { exit !(e - s >= 9 && e - s < 14) }'
+check "on time (9 s and the driver's load)" \
+  awk -v s="$began" -v e="$ended" 'BEGIN { exit !(e - s >= 9 && e - s < 14) }'
 check "the summary gives the gap, open at the end" has unplugged "^  board gone from [0-9:]* to the end"
-check "record says the board is silent" has silent "^record: board silent since [0-9:]* ($scratch/dev-silent)"
+check "record says the board is silent" \
+  has silent "^record: board silent since [0-9:]* ($scratch/dev-silent)"
 check "and writes no rows of stale values" test "$(wc -l <"$scratch/silent.csv")" -eq 1
 
-check "the replugged board is loaded again" has replugged "^record: board answers at [0-9:]* .*: the driver is loaded again"
+check "the replugged board is loaded again" \
+  has replugged "^record: board answers at [0-9:]* .*: the driver is loaded again"
 # A reply that comes after the driver's deadline on a busy machine reads
 # wrong now and then; a driver that kept the old board's values reads 100.
 check "readings before the gap are the first board's, after it the new one's" awk -F, '
-  NR == 2 { first = $2 } NR > 1 { odd += $2 != 100 && $2 != 700; back += seen && $2 == 100; seen += $2 == 700 }
+  NR == 2 { first = $2 }
+  NR > 1 { odd += $2 != 100 && $2 != 700; back += seen && $2 == 100; seen += $2 == 700 }
   END { exit !(first == 100 && $2 == 700 && seen > 20 && !back && odd <= 2) }' "$scratch/replugged.csv"
 rows=$(($(wc -l <"$scratch/replugged.csv") - 1))
-check "every slot is a row or a counted missed one" has replugged "^record: $rows scans, $((220 - rows)) slots missed"
+check "every slot is a row or a counted missed one" \
+  has replugged "^record: $rows scans, $((220 - rows)) slots missed"
 check "the gap is in the summary with its start and end" \
   has replugged "^  board gone from [0-9:]* to [0-9:]* (seconds [0-9.]* to [0-9.]*)"
-check "one gap, one reload" has replugged "^record: 1 gap without readings; the driver was loaded again 1 time$"
+check "one gap, one reload" \
+  has replugged "^record: 1 gap without readings; the driver was loaded again 1 time$"
 
 summary

@@ -50,10 +50,10 @@ void acquisition::start(std::function<void()> on_scan)
 void acquisition::stop()
 {
     {
-        std::lock_guard lock(stop_mutex_);
+        std::lock_guard lock(wake_mutex_);
         stopping_ = true;
     }
-    stop_wake_.notify_all();
+    wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
 }
@@ -63,12 +63,7 @@ void acquisition::run()
     prctl(PR_SET_TIMERSLACK, 1000UL); // wake at the slot, not up to 50 us later
     tools::schedule schedule{clock::now(), interval};
     auto next_check = schedule.start;
-    for (;;) {
-        {
-            std::unique_lock lock(stop_mutex_);
-            if (stop_wake_.wait_until(lock, schedule.due(), [this] { return stopping_; }))
-                return;
-        }
+    while (wait_for_slot(schedule.due())) {
         const auto began = clock::now();
         if (const long long over = schedule.skip_over(began, std::nullopt)) {
             std::lock_guard lock(data_mutex_);
@@ -83,13 +78,54 @@ void acquisition::run()
         }
         on_scan_();
     }
+    serve_jobs(); // those asked for before the stop
+}
+
+// Serves the output changes asked for while it waits.
+bool acquisition::wait_for_slot(clock::time_point due)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(wake_mutex_);
+            wake_.wait_until(lock, due, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return false;
+            if (jobs_.empty())
+                return true;
+        }
+        serve_jobs();
+    }
+}
+
+void acquisition::serve_jobs()
+{
+    std::deque<board_job> jobs;
+    {
+        std::lock_guard lock(wake_mutex_);
+        jobs.swap(jobs_);
+    }
+    for (board_job &job : jobs)
+        job();
+}
+
+std::optional<output_state> acquisition::on_loop_thread(std::function<output_state()> change)
+{
+    board_job job(std::move(change));
+    auto made = job.get_future();
+    {
+        std::lock_guard lock(wake_mutex_);
+        if (stopping_)
+            return std::nullopt;
+        jobs_.push_back(std::move(job));
+    }
+    wake_.notify_all();
+    return made.get();
 }
 
 scan acquisition::take_scan(clock::time_point began)
 {
     scan taken;
     taken.seconds = std::chrono::duration<double>(began - started_).count();
-    std::lock_guard lock(board_mutex_);
     for (int k = 0; k < input_count; ++k)
         taken.volts[k] = session_.api.ead(k);
     return taken;
@@ -97,7 +133,6 @@ scan acquisition::take_scan(clock::time_point began)
 
 void acquisition::check_answer()
 {
-    std::lock_guard lock(board_mutex_);
     const auto check = host::check_answer(session_);
     std::lock_guard data(data_mutex_);
     answer_ = check.result;
@@ -144,36 +179,34 @@ output_state acquisition::outputs() const
     return outputs_;
 }
 
-output_state acquisition::set_pwm(int duty)
+std::optional<output_state> acquisition::set_pwm(int duty)
 {
-    return set_analog(0, duty, &output_state::pwm);
+    return on_loop_thread([this, duty] { return set_analog(0, duty, &output_state::pwm); });
 }
 
-output_state acquisition::set_frequency(int value)
+std::optional<output_state> acquisition::set_frequency(int value)
 {
-    return set_analog(1, value, &output_state::frequency);
+    return on_loop_thread([this, value] { return set_analog(1, value, &output_state::frequency); });
+}
+
+std::optional<output_state> acquisition::set_line(int line, bool on)
+{
+    return on_loop_thread([this, line, on] { return switch_line(line, on); });
 }
 
 output_state acquisition::set_analog(int channel, int value, int output_state::*kept)
 {
-    {
-        std::lock_guard lock(board_mutex_);
-        session_.api.sa(channel, value);
-    }
+    session_.api.sa(channel, value);
     std::lock_guard lock(data_mutex_);
     outputs_.*kept = value;
     ++output_changes_;
     return outputs_;
 }
 
-output_state acquisition::set_line(int line, bool on)
+output_state acquisition::switch_line(int line, bool on)
 {
-    int read_back = 0;
-    {
-        std::lock_guard lock(board_mutex_);
-        session_.api.sb(line, on ? 1 : 0);
-        read_back = session_.api.rsb(line);
-    }
+    session_.api.sb(line, on ? 1 : 0);
+    const int read_back = session_.api.rsb(line);
     std::lock_guard lock(data_mutex_);
     outputs_.lines[line] = read_back;
     ++output_changes_;
@@ -205,14 +238,19 @@ bool acquisition::stop_recording()
     return was_on;
 }
 
+// Formatted after the lock is left: an hour of rows takes over 100 ms.
 std::optional<std::string> acquisition::recording_csv() const
 {
-    std::lock_guard lock(data_mutex_);
-    if (recording_.empty())
+    std::vector<scan> rows;
+    {
+        std::lock_guard lock(data_mutex_);
+        rows = recording_;
+    }
+    if (rows.empty())
         return std::nullopt;
     std::string csv = tools::csv_header(names_.inputs);
-    const double first = recording_.front().seconds;
-    for (const scan &row : recording_)
+    const double first = rows.front().seconds;
+    for (const scan &row : rows)
         csv += tools::csv_line(row.seconds - first, row.volts);
     return csv;
 }
@@ -238,7 +276,16 @@ double acquisition::scan_rate_locked() const
 board_status acquisition::status() const
 {
     std::lock_guard lock(data_mutex_);
-    return {answer_, scan_rate_locked(), missed_, recording_state_};
+    return {answer_, scan_rate_locked(), missed_, recording_state_, state_, since_};
+}
+
+std::string acquisition::unreachable_reason() const
+{
+    constexpr const char *reasons[] = {"the panel is stopping", "the panel is stopping",
+                                       "the board is gone: plug it in again",
+                                       "the driver is loading: try again in two seconds"};
+    std::lock_guard lock(data_mutex_);
+    return std::string(reasons[static_cast<int>(state_)]) + "; nothing was changed";
 }
 
 } // namespace vostrelle::panel

@@ -7,7 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,11 +42,18 @@ struct recording_state {
     bool full = false; // stopped at the length limit
 };
 
+// How the loop finds the board: scanned as usual, checked once a second while
+// it does not answer, waited for while its device is gone, or being loaded
+// again now that it is back.
+enum class board_state { answering, silent, gone, loading };
+
 struct board_status {
     host::answer answer = host::answer::none;
     double scan_rate = 0; // scans a second, over the last second
     long long missed = 0; // slots skipped since the start
     recording_state recording;
+    board_state board = board_state::answering;
+    std::time_t since = 0; // when the board fell silent or went; 0 while it answers
 };
 
 // What the driver calls everything, read once at the start.
@@ -78,11 +88,15 @@ public:
     // The number of the oldest held scan taken within the last `seconds`.
     std::uint64_t first_within(double seconds) const;
 
+    // The changes are made by the loop's thread between scans (the driver is
+    // called from that one thread only); the caller waits for them. Nothing
+    // when the board cannot take them.
     output_state outputs() const;
-    output_state set_pwm(int duty);
-    output_state set_frequency(int value);
-    output_state set_line(int line, bool on);
-    std::uint64_t output_changes() const; // counts every change, for the pages to follow
+    std::optional<output_state> set_pwm(int duty);
+    std::optional<output_state> set_frequency(int value);
+    std::optional<output_state> set_line(int line, bool on);
+    std::uint64_t output_changes() const;   // counts every change, for the pages to follow
+    std::string unreachable_reason() const; // why a change was not made
 
     bool start_recording(); // false: one is running
     bool stop_recording();  // false: none is running
@@ -92,18 +106,23 @@ public:
     board_status status() const;
 
 private:
+    using board_job = std::packaged_task<output_state()>;
+
     void run();
+    bool wait_for_slot(clock::time_point due); // false: stopping
+    void serve_jobs();
+    std::optional<output_state> on_loop_thread(std::function<output_state()> change);
     scan take_scan(clock::time_point began);
     void keep(const scan &taken);
     void check_answer();
     // sa(channel, value), kept as the read-back the board does not give.
     output_state set_analog(int channel, int value, int output_state::*kept);
+    output_state switch_line(int line, bool on);
     double scan_rate_locked() const;
     std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 
     host::session &session_;
     board_names names_;
-    mutable std::mutex board_mutex_; // the driver takes one caller at a time
 
     mutable std::mutex data_mutex_;
     std::vector<scan> history_; // a ring of history_length
@@ -114,10 +133,13 @@ private:
     std::vector<scan> recording_;
     recording_state recording_state_;
     host::answer answer_ = host::answer::none;
+    board_state state_ = board_state::answering;
+    std::time_t since_ = 0;
 
     std::function<void()> on_scan_;
-    std::mutex stop_mutex_;
-    std::condition_variable stop_wake_;
+    std::mutex wake_mutex_; // the loop waits for its slot, a job or the stop
+    std::condition_variable wake_;
+    std::deque<board_job> jobs_;
     bool stopping_ = false;
     std::thread thread_;
     clock::time_point started_ = clock::now();

@@ -2,6 +2,9 @@
 // the first event of a stream with the board's limits.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "messages.h"
 
 namespace {
@@ -21,7 +24,14 @@ TEST(messages, outputs_and_status_are_sent_as_the_page_reads_them)
     EXPECT_EQ(status_json(status, {"/dev/pts/3 \"sim\"", true}, 2),
               R"({"device":"/dev/pts/3 \"sim\"","simulated":true,"answer":"one-byte",)"
               R"("rate":25.00,"missed":3,)"
-              R"("recording":{"on":true,"rows":1250,"full":false},"pages":2})");
+              R"("recording":{"on":true,"rows":1250,"full":false},"pages":2,)"
+              R"("board":"answering","since":null})");
+
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const board_status gone{host::answer::none, 0, 3, {}, board_state::gone, 1'700'000'000};
+    EXPECT_TRUE(
+        status_json(gone, {"/dev/ttyACM0", false}, 1).ends_with(R"("board":"gone","since":"22:13:20"})"));
 }
 
 TEST(messages, scans_go_column_by_column)

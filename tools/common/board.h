@@ -20,6 +20,10 @@ inline constexpr int frequency_highest = 65535;
 // scan can keep.
 inline constexpr double count_conversion_ms = 1.1;
 inline constexpr double volts_conversion_ms = 2.2;
+// One that gets no reply waits out its settle delay and both reply deadlines
+// (1 + 1 + 1 ms, in volts 2 + 2 + 2 ms), never less.
+inline constexpr double count_unanswered_ms = 3;
+inline constexpr double volts_unanswered_ms = 6;
 
 // How late a simulated board in the "late" mode sends its second reply byte:
 // past the driver's deadline.

@@ -118,6 +118,36 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
 
 namespace {
 
+bool reload_refused(session &s, const std::string &why)
+{
+    std::cerr << program_invocation_short_name << ": cannot load the driver again: " << s.library << " "
+              << why << "\n";
+    s.api = {};
+    return false;
+}
+
+} // namespace
+
+bool reload_driver(session &s)
+{
+    if (s.handle)
+        dlclose(s.handle);
+    s.handle = nullptr;
+    // Still there after the close: its constructor would not run again.
+    if (void *kept = dlopen(s.library.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+        dlclose(kept);
+        return reload_refused(s, "stays loaded");
+    }
+    s.handle = dlopen(s.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!s.handle)
+        return reload_refused(s, std::string("does not load: ") + dlerror());
+    if (!resolve(s.handle, s.api).empty())
+        return reload_refused(s, "lacks entry points");
+    return true;
+}
+
+namespace {
+
 answer_check check_answer_once(session &s)
 {
     constexpr int sentinels[] = {0xFFFF, 0xFEFE};

@@ -46,6 +46,12 @@ std::string chosen_device(const sim::simulated_board *board);
 std::optional<session> open_session(const std::vector<std::string> &libraries,
                                     std::unique_ptr<sim::simulated_board> board);
 
+// Unloads the driver, which closes its device, and loads the same library
+// again, which opens the device anew (about two seconds); hosts holding `s`
+// see the new entry points. False, with the reason printed, when the library
+// stays loaded or does not load again: then no entry point may be called.
+bool reload_driver(session &s);
+
 // Whether the board answers a conversion of PA0 with both bytes: a reply
 // byte that does not come keeps what `sa` on a channel without an output left
 // there, so two different sentinels show which bytes came. A check that

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "board.h"
+#include "board_follower.h"
 #include "probe.h"
 #include "stop_signals.h"
 #include "text.h"
@@ -133,31 +135,95 @@ int run_read(session &s, const read_options &options)
     return 0;
 }
 
+namespace {
+
+// The live view: the lowest and highest volts seen of each input, and whether
+// the next frame redraws the last one in place (not after a message).
+struct watch_screen {
+    std::array<double, analog_inputs> low{}, high{};
+    bool in_place = false;
+
+    watch_screen()
+    {
+        low.fill(1e9);
+        high.fill(-1e9);
+    }
+
+    void show(int channel, const reading &r)
+    {
+        low[channel] = std::min(low[channel], r.volts);
+        high[channel] = std::max(high[channel], r.volts);
+        std::ostringstream line;
+        line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " ["
+             << bar(r.volts / tools::board::full_scale_volts, 30) << "] " << std::setw(6) << r.volts << " V "
+             << std::setw(5) << r.count << "   min " << low[channel] << "  max " << high[channel] << "\n";
+        std::cout << line.str();
+    }
+
+    void show_missing(int channel, const host::follow_machine &machine)
+    {
+        const char *state = machine.state() == host::board_state::silent ? "silent" : "gone";
+        std::cout << "\r\x1b[2KPA" << channel << "  (board " << state << " since "
+                  << host::clock_text(machine.since().wall) << ")\n";
+    }
+};
+
+// Every input once, counts and volts; nothing when the board did not answer.
+std::optional<std::array<reading, analog_inputs>> read_inputs(session &s, host::board_follower &follower)
+{
+    if (!follower.ready())
+        return std::nullopt;
+    const auto began = std::chrono::steady_clock::now();
+    std::array<reading, analog_inputs> readings{};
+    for (int channel = 0; channel < analog_inputs; ++channel)
+        readings[channel] = read_input(s, channel);
+    if (!follower.answered(std::chrono::steady_clock::now() - began, {analog_inputs, analog_inputs}))
+        return std::nullopt;
+    return readings;
+}
+
+void show_frame(watch_screen &screen, const std::optional<std::array<reading, analog_inputs>> &readings,
+                const host::follow_machine &machine)
+{
+    if (screen.in_place)
+        std::cout << "\x1b[" << analog_inputs << "A";
+    for (int channel = 0; channel < analog_inputs; ++channel)
+        if (readings)
+            screen.show(channel, (*readings)[channel]);
+        else
+            screen.show_missing(channel, machine);
+    std::cout.flush();
+    screen.in_place = true;
+}
+
+// The pause after a frame: longer while the board is gone or silent, until
+// the follower's next look at it.
+int pause_ms(int interval_ms, const host::board_follower &follower)
+{
+    const auto until_next =
+        std::chrono::ceil<std::chrono::milliseconds>(follower.next_call() - std::chrono::steady_clock::now());
+    return std::max(interval_ms, static_cast<int>(until_next.count()));
+}
+
+} // namespace
+
 int run_watch(session &s, int interval_ms, int frames)
 {
-    std::array<double, analog_inputs> low{}, high{};
-    low.fill(1e9);
-    high.fill(-1e9);
+    watch_screen screen;
+    host::board_follower follower(s, [&screen, &s](const host::state_change &change) {
+        std::cout.flush();
+        std::cerr << "watch: " << host::change_text(change, s.device) << "\n";
+        screen.in_place = false; // the message took a line: draw the next frame below it
+    });
     std::cout << "\x1b[?25l"
               << "Live analog inputs, every " << interval_ms << " ms. Ctrl-C to stop.\n";
+    screen.in_place = false;
     bool stopped = false;
     for (int frame = 0; !stopped && (frames <= 0 || frame < frames); ++frame) {
-        if (frame > 0)
-            std::cout << "\x1b[" << analog_inputs << "A";
-        for (int channel = 0; channel < analog_inputs; ++channel) {
-            const reading r = read_input(s, channel);
-            low[channel] = std::min(low[channel], r.volts);
-            high[channel] = std::max(high[channel], r.volts);
-            std::ostringstream line;
-            line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " ["
-                 << bar(r.volts / tools::board::full_scale_volts, 30) << "] " << std::setw(6) << r.volts
-                 << " V " << std::setw(5) << r.count << "   min " << low[channel] << "  max " << high[channel]
-                 << "\n";
-            std::cout << line.str();
-        }
-        std::cout.flush();
+        const auto readings = read_inputs(s, follower);
+        show_frame(screen, readings, follower.machine());
         if (frames <= 0 || frame + 1 < frames)
-            stopped = stopped_during(interval_ms);
+            stopped = stopped_during(pause_ms(interval_ms, follower));
     }
     std::cout << "\x1b[?25h" << std::flush;
     return 0;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "board.h"
+#include "board_follower.h"
 #include "csv.h"
 #include "probe.h"
 #include "processes.h"
@@ -214,16 +215,29 @@ std::optional<record_plan> plan_recording(const record_options &options)
 namespace {
 
 struct scan_loop {
-    scan_loop(session &on, const record_plan &planned) : s(on), plan(planned) {}
+    scan_loop(session &on, const record_plan &planned)
+        : s(on), plan(planned), follower(on, [&on](const host::state_change &change) {
+              std::cerr << "record: " << host::change_text(change, on.device) << "\n";
+          })
+    {
+    }
 
     session &s;
     const record_plan &plan;
     schedule_log log;
     tools::schedule schedule{{}, plan.interval}; // starts when run() does
+    host::board_follower follower;
     int stopped_by = 0;
     bool written = true;
 
     bool more() const { return written && (!plan.slots || schedule.slot < *plan.slots); }
+
+    std::optional<clock_type::time_point> end() const
+    {
+        if (!plan.slots)
+            return std::nullopt;
+        return schedule.start + *plan.slots * plan.interval;
+    }
 
     // Skips the slots already over at `now`; false when there were none.
     bool skip_missed(clock_type::time_point now)
@@ -233,13 +247,32 @@ struct scan_loop {
         return behind;
     }
 
+    void miss_slot()
+    {
+        ++log.missed;
+        ++schedule.slot;
+    }
+
+    // The slot's due time, or later while the board is gone or silent (never
+    // beyond the end, so that the recording ends on time).
+    clock_type::time_point wake_time() const
+    {
+        const auto wake = std::max(schedule.due(), follower.next_call());
+        const auto last = end();
+        return last ? std::min(wake, *last) : wake;
+    }
+
     void scan(clock_type::time_point began, clock_type::time_point due)
     {
-        if (log.rows == 0)
-            log.first = began;
         std::vector<std::string> values;
         for (const int channel : plan.channels)
             values.push_back(value_text(s, plan.counts, channel));
+        const host::scan_size size{plan.counts ? static_cast<int>(plan.channels.size()) : 0,
+                                   plan.counts ? 0 : static_cast<int>(plan.channels.size())};
+        if (!follower.answered(clock_type::now() - began, size))
+            return miss_slot(); // stale values from a board that did not answer
+        if (log.rows == 0)
+            log.first = began;
         written = write_line(
             plan, tools::csv_line(std::chrono::duration<double>(began - log.first).count(), values));
         log.lateness_ms.push_back(milliseconds(began - due).count());
@@ -255,11 +288,17 @@ struct scan_loop {
         schedule.start = clock_type::now();
         while (more()) {
             const auto due = schedule.due();
-            if ((stopped_by = tools::sleep_until_or_stop(due)))
+            if ((stopped_by = tools::sleep_until_or_stop(wake_time())))
                 break;
-            const auto began = clock_type::now();
-            if (!skip_missed(began)) // else on to the slot we are in
-                scan(began, due);
+            if (skip_missed(clock_type::now()) || !more()) // else on to the slot we are in
+                continue;
+            const bool ready = follower.ready(end());
+            if (skip_missed(clock_type::now())) // a reload takes seconds
+                continue;
+            if (!ready)
+                miss_slot();
+            else
+                scan(clock_type::now(), due);
         }
     }
 };
@@ -271,6 +310,36 @@ std::string header_of(session &s, const record_plan &plan)
     for (const int channel : plan.channels)
         names.emplace_back((s.api.*kind.name_of)(channel));
     return tools::csv_header(names);
+}
+
+const char *trouble_name(host::board_state cause)
+{
+    return cause == host::board_state::silent ? "silent" : "gone";
+}
+
+// Each stretch without readings, in wall-clock time and in the first
+// column's seconds, when there was one.
+void print_gaps(const scan_loop &loop)
+{
+    const auto &gaps = loop.follower.machine().gaps();
+    if (gaps.empty())
+        return;
+    const auto origin = loop.log.rows > 0 ? loop.log.first : loop.schedule.start;
+    const auto seconds = [origin](const host::moment &at) {
+        return formatted("%.3f", std::chrono::duration<double>(at.steady - origin).count());
+    };
+    const int reloads = loop.follower.machine().reloads();
+    std::cerr << "record: " << gaps.size() << (gaps.size() == 1 ? " gap" : " gaps")
+              << " without readings; the driver was loaded again " << reloads
+              << (reloads == 1 ? " time\n" : " times\n");
+    for (const auto &gap : gaps) {
+        std::cerr << "  board " << trouble_name(gap.cause) << " from " << host::clock_text(gap.start.wall);
+        if (gap.end)
+            std::cerr << " to " << host::clock_text(gap.end->wall) << " (seconds " << seconds(gap.start)
+                      << " to " << seconds(*gap.end) << ")\n";
+        else
+            std::cerr << " to the end (seconds " << seconds(gap.start) << " on)\n";
+    }
 }
 
 // Closes the files (standard output stays open); false when a row or the
@@ -298,6 +367,7 @@ int run_record(session &s, record_plan &plan)
     if (loop.stopped_by)
         std::cerr << "record: stopped by SIG" << sigabbrev_np(loop.stopped_by) << "\n";
     print_summary(loop.log, plan);
+    print_gaps(loop);
     if (!plan.plot.empty() && loop.log.rows > 0)
         plot(plan);
     if (!plan.plot_source.empty())

@@ -1,6 +1,7 @@
 #include "acquisition.h"
 
 #include <algorithm>
+#include <iostream>
 #include <sys/prctl.h>
 
 #include "csv.h"
@@ -29,8 +30,9 @@ board_names read_names(host::session &s)
 
 } // namespace
 
-acquisition::acquisition(host::session &session)
-    : session_(session), names_(read_names(session)), history_(history_size)
+acquisition::acquisition(host::session &session, bool restore_outputs)
+    : session_(session), follower_(session, [this](const host::state_change &change) { publish(change); }),
+      restore_outputs_(restore_outputs), names_(read_names(session)), history_(history_size)
 {
     for (int line = 0; line < line_count; ++line)
         outputs_.lines[line] = session_.api.rsb(line);
@@ -63,15 +65,10 @@ void acquisition::run()
     prctl(PR_SET_TIMERSLACK, 1000UL); // wake at the slot, not up to 50 us later
     tools::schedule schedule{clock::now(), interval};
     auto next_check = schedule.start;
-    while (wait_for_slot(schedule.due())) {
+    while (wait_for_slot(std::max(schedule.due(), follower_.next_call()))) {
         const auto began = clock::now();
-        if (const long long over = schedule.skip_over(began, std::nullopt)) {
-            std::lock_guard lock(data_mutex_);
-            missed_ += over;
+        if (!scan_slot(schedule))
             continue;
-        }
-        keep(take_scan(began));
-        ++schedule.slot;
         if (began >= next_check) { // in the slot's spare time: a scan takes under half of it
             check_answer();
             next_check = began + answer_check_every;
@@ -79,6 +76,77 @@ void acquisition::run()
         on_scan_();
     }
     serve_jobs(); // those asked for before the stop
+}
+
+// One slot: a scan, kept when the board answered it. False when the board
+// is gone, silent or loading, or the slot was over already: missed slots.
+bool acquisition::scan_slot(tools::schedule &schedule)
+{
+    if (!follower_.ready()) {
+        count_missed(schedule.skip_over(clock::now(), std::nullopt));
+        return false;
+    }
+    after_reload();
+    const auto began = clock::now();
+    if (const long long over = schedule.skip_over(began, std::nullopt)) {
+        count_missed(over);
+        return false;
+    }
+    const scan taken = take_scan(began);
+    ++schedule.slot;
+    if (!follower_.answered(clock::now() - began, {0, input_count})) {
+        count_missed(1);
+        return false;
+    }
+    keep(taken);
+    return true;
+}
+
+void acquisition::count_missed(long long slots)
+{
+    std::lock_guard lock(data_mutex_);
+    missed_ += slots;
+}
+
+void acquisition::publish(const host::state_change &change)
+{
+    std::cerr << "vostrelle-panel: " << host::change_text(change, session_.device) << std::endl;
+    std::lock_guard lock(data_mutex_);
+    state_ = change.to;
+    since_ = state_ == board_state::answering ? 0 : std::chrono::system_clock::to_time_t(change.at.wall);
+    if (state_ != board_state::answering)
+        answer_ = host::answer::none;
+}
+
+// The driver was loaded again: names and read-back anew, the outputs as the
+// reset board has them (off), or as last set through the panel when asked.
+void acquisition::after_reload()
+{
+    if (!follower_.take_reload())
+        return;
+    board_names names = read_names(session_);
+    {
+        std::lock_guard lock(data_mutex_);
+        names_ = std::move(names);
+        outputs_ = {};
+        for (int line = 0; line < line_count; ++line)
+            outputs_.lines[line] = session_.api.rsb(line);
+        ++output_changes_;
+    }
+    if (restore_outputs_)
+        restore_outputs();
+}
+
+void acquisition::restore_outputs()
+{
+    const asked_outputs asked = asked_;
+    if (asked.pwm)
+        set_analog(0, *asked.pwm, &output_state::pwm);
+    if (asked.frequency)
+        set_analog(1, *asked.frequency, &output_state::frequency);
+    for (int line = 0; line < line_count; ++line)
+        if (asked.lines[line])
+            switch_line(line, *asked.lines[line]);
 }
 
 // Serves the output changes asked for while it waits.
@@ -113,8 +181,9 @@ std::optional<output_state> acquisition::on_loop_thread(std::function<output_sta
     board_job job(std::move(change));
     auto made = job.get_future();
     {
+        const board_state state = status().board;
         std::lock_guard lock(wake_mutex_);
-        if (stopping_)
+        if (stopping_ || state == board_state::gone || state == board_state::loading)
             return std::nullopt;
         jobs_.push_back(std::move(job));
     }
@@ -173,6 +242,12 @@ std::uint64_t acquisition::first_within(double seconds) const
     return taken_ - held;
 }
 
+board_names acquisition::names() const
+{
+    std::lock_guard lock(data_mutex_);
+    return names_;
+}
+
 output_state acquisition::outputs() const
 {
     std::lock_guard lock(data_mutex_);
@@ -181,21 +256,32 @@ output_state acquisition::outputs() const
 
 std::optional<output_state> acquisition::set_pwm(int duty)
 {
-    return on_loop_thread([this, duty] { return set_analog(0, duty, &output_state::pwm); });
+    return on_loop_thread([this, duty] {
+        asked_.pwm = duty;
+        return set_analog(0, duty, &output_state::pwm);
+    });
 }
 
 std::optional<output_state> acquisition::set_frequency(int value)
 {
-    return on_loop_thread([this, value] { return set_analog(1, value, &output_state::frequency); });
+    return on_loop_thread([this, value] {
+        asked_.frequency = value;
+        return set_analog(1, value, &output_state::frequency);
+    });
 }
 
 std::optional<output_state> acquisition::set_line(int line, bool on)
 {
-    return on_loop_thread([this, line, on] { return switch_line(line, on); });
+    return on_loop_thread([this, line, on] {
+        asked_.lines[line] = on;
+        return switch_line(line, on);
+    });
 }
 
 output_state acquisition::set_analog(int channel, int value, int output_state::*kept)
 {
+    if (!follower_.driver_loaded()) // it failed to load again: not one entry point may be called
+        return outputs();
     session_.api.sa(channel, value);
     std::lock_guard lock(data_mutex_);
     outputs_.*kept = value;
@@ -205,6 +291,8 @@ output_state acquisition::set_analog(int channel, int value, int output_state::*
 
 output_state acquisition::switch_line(int line, bool on)
 {
+    if (!follower_.driver_loaded())
+        return outputs();
     session_.api.sb(line, on ? 1 : 0);
     const int read_back = session_.api.rsb(line);
     std::lock_guard lock(data_mutex_);
@@ -242,13 +330,15 @@ bool acquisition::stop_recording()
 std::optional<std::string> acquisition::recording_csv() const
 {
     std::vector<scan> rows;
+    board_names names;
     {
         std::lock_guard lock(data_mutex_);
         rows = recording_;
+        names = names_;
     }
     if (rows.empty())
         return std::nullopt;
-    std::string csv = tools::csv_header(names_.inputs);
+    std::string csv = tools::csv_header(names.inputs);
     const double first = rows.front().seconds;
     for (const scan &row : rows)
         csv += tools::csv_line(row.seconds - first, row.volts);

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "board.h"
+#include "board_follower.h"
+#include "schedule.h"
 #include "session.h"
 
 namespace vostrelle::panel {
@@ -42,10 +44,7 @@ struct recording_state {
     bool full = false; // stopped at the length limit
 };
 
-// How the loop finds the board: scanned as usual, checked once a second while
-// it does not answer, waited for while its device is gone, or being loaded
-// again now that it is back.
-enum class board_state { answering, silent, gone, loading };
+using host::board_state;
 
 struct board_status {
     host::answer answer = host::answer::none;
@@ -71,7 +70,10 @@ public:
     static constexpr auto history_length = std::chrono::minutes(10);
     static constexpr auto recording_limit = std::chrono::hours(1);
 
-    explicit acquisition(host::session &session);
+    // With `restore_outputs`, the outputs set through the panel are set
+    // again whenever the driver is loaded again (the board was unplugged and
+    // has reset them); without, they are shown as the board has them.
+    acquisition(host::session &session, bool restore_outputs);
     ~acquisition();
     acquisition(const acquisition &) = delete;
     acquisition &operator=(const acquisition &) = delete;
@@ -80,7 +82,7 @@ public:
     void start(std::function<void()> on_scan);
     void stop();
 
-    const board_names &names() const { return names_; }
+    board_names names() const; // read again with the driver
 
     // Scans are numbered from 0. Those from `first` on that the history still
     // holds; `first` becomes the number of the next scan to come.
@@ -108,8 +110,19 @@ public:
 private:
     using board_job = std::packaged_task<output_state()>;
 
+    // The last values set through the panel, for --restore-outputs.
+    struct asked_outputs {
+        std::optional<int> pwm, frequency;
+        std::array<std::optional<bool>, line_count> lines;
+    };
+
     void run();
+    bool scan_slot(tools::schedule &schedule);
     bool wait_for_slot(clock::time_point due); // false: stopping
+    void count_missed(long long slots);
+    void publish(const host::state_change &change);
+    void after_reload();
+    void restore_outputs();
     void serve_jobs();
     std::optional<output_state> on_loop_thread(std::function<output_state()> change);
     scan take_scan(clock::time_point began);
@@ -122,7 +135,10 @@ private:
     std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 
     host::session &session_;
-    board_names names_;
+    host::board_follower follower_; // used by the loop's thread alone, as the driver is
+    const bool restore_outputs_;
+    asked_outputs asked_; // likewise
+    board_names names_;   // under data_mutex_, from the first reload on
 
     mutable std::mutex data_mutex_;
     std::vector<scan> history_; // a ring of history_length

@@ -86,10 +86,36 @@ void board_follower::reload()
 
 bool board_follower::check()
 {
-    session_.api.sa(-1, no_reply_sentinel); // sets the reply bytes, writes nothing
-    const bool replied = session_.api.ea(0) <= board::count_highest;
+    const bool replied = answered_count(session_, 0).has_value();
     see(replied ? observation::answered : observation::unanswered);
     return replied;
+}
+
+std::optional<int> answered_count(session &s, int channel)
+{
+    s.api.sa(-1, no_reply_sentinel); // sets the reply bytes, writes nothing
+    const int count = s.api.ea(channel);
+    return count <= board::count_highest ? std::optional(count) : std::nullopt;
+}
+
+std::optional<double> answered_volts(session &s, int channel)
+{
+    s.api.sa(-1, no_reply_sentinel);
+    const double volts = s.api.ead(channel);
+    return volts <= board::full_scale_volts * (1 + 1e-9) ? std::optional(volts) : std::nullopt;
+}
+
+bool board_follower::answered(int replied, int conversions)
+{
+    if (replied == conversions) {
+        see(observation::answered);
+        return true;
+    }
+    if (replied > 0)
+        see(observation::answered); // it answers, but this scan lost a reply
+    else
+        check();
+    return false;
 }
 
 bool board_follower::answered(clock::duration took, scan_size size)
@@ -111,8 +137,8 @@ std::string clock_text(std::chrono::system_clock::time_point at)
     std::tm local{};
     localtime_r(&seconds, &local);
     std::array<char, 16> text{};
-    std::strftime(text.data(), text.size(), "%H:%M:%S", &local);
-    return text.data();
+    const std::size_t length = std::strftime(text.data(), text.size(), "%H:%M:%S", &local);
+    return {text.data(), length};
 }
 
 namespace {

@@ -45,9 +45,16 @@ public:
     // would end after `deadline`). True when the host may scan now.
     bool ready(std::optional<clock::time_point> deadline = std::nullopt);
 
-    // After a scan that took `took`: true when its values came from the
-    // board; false when nothing answered (one check conversion decides), and
-    // then the values are stale and must not be kept.
+    // After a scan read with answered_count or answered_volts: true when
+    // each of its `conversions` got a reply (`replied`), so that its values
+    // may be kept. Otherwise they must not be: a reply missed now and then is
+    // a lost row, none at all is one check conversion more, and a few such
+    // scans in a row are a silent board.
+    bool answered(int replied, int conversions);
+
+    // The same for a host that reads without the sentinel: a scan that took
+    // at least as long as its conversions with no reply at all had none when
+    // one check conversion gets none either.
     bool answered(clock::duration took, scan_size size);
 
     // True once after each reload of the driver: the board has reset its
@@ -76,6 +83,12 @@ private:
     follow_machine machine_;
     bool reloaded_ = false;
 };
+
+// One conversion that shows whether the board replied: the reply bytes are
+// set to a sentinel first, out of range unless a reply replaces it. Nothing
+// when none came (a reply that lost one byte cannot be told).
+std::optional<int> answered_count(session &s, int channel);
+std::optional<double> answered_volts(session &s, int channel);
 
 // One line for a change of state, without the program's name: "board gone at
 // 14:03:12 (/dev/ttyACM0): no conversions until it is back".

@@ -59,6 +59,7 @@ std::vector<int> descriptors_on(const device_identity &identity)
 bool hung_up(const std::vector<int> &descriptors)
 {
     std::vector<pollfd> polled;
+    polled.reserve(descriptors.size());
     for (const int fd : descriptors)
         polled.push_back({fd, 0, 0});
     int ready = 0;

@@ -162,13 +162,24 @@ struct watch_screen {
 
     void show_missing(int channel, const host::follow_machine &machine)
     {
-        const char *state = machine.state() == host::board_state::silent ? "silent" : "gone";
-        std::cout << "\r\x1b[2KPA" << channel << "  (board " << state << " since "
-                  << host::clock_text(machine.since().wall) << ")\n";
+        std::cout << "\r\x1b[2KPA" << channel << "  (" << missing_text(machine) << ")\n";
+    }
+
+    static std::string missing_text(const host::follow_machine &machine)
+    {
+        switch (machine.state()) {
+        case host::board_state::answering:
+            return "no answer";
+        case host::board_state::silent:
+            return "board silent since " + host::clock_text(machine.since().wall);
+        default:
+            return "board gone since " + host::clock_text(machine.since().wall);
+        }
     }
 };
 
-// Every input once, counts and volts; nothing when the board did not answer.
+// Every input once, counts and volts; nothing when the board did not answer
+// (a live view: a reply missed now and then shows as it always did).
 std::optional<std::array<reading, analog_inputs>> read_inputs(session &s, host::board_follower &follower)
 {
     if (!follower.ready())

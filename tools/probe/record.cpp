@@ -41,9 +41,15 @@ constexpr reading_kind volts_kind{"volts", tools::board::volts_conversion_ms, &h
 
 using tools::formatted;
 
-std::string value_text(session &s, bool counts, int channel)
+// One input's value as the CSV writes it; nothing when the board did not reply.
+std::optional<std::string> value_text(session &s, bool counts, int channel)
 {
-    return counts ? std::to_string(s.api.ea(channel)) : tools::csv_number(s.api.ead(channel));
+    if (counts) {
+        const auto count = host::answered_count(s, channel);
+        return count ? std::optional(std::to_string(*count)) : std::nullopt;
+    }
+    const auto volts = host::answered_volts(s, channel);
+    return volts ? std::optional(tools::csv_number(*volts)) : std::nullopt;
 }
 
 std::optional<long long> slots_of(const record_options &options, double interval_ms)
@@ -266,11 +272,10 @@ struct scan_loop {
     {
         std::vector<std::string> values;
         for (const int channel : plan.channels)
-            values.push_back(value_text(s, plan.counts, channel));
-        const host::scan_size size{plan.counts ? static_cast<int>(plan.channels.size()) : 0,
-                                   plan.counts ? 0 : static_cast<int>(plan.channels.size())};
-        if (!follower.answered(clock_type::now() - began, size))
-            return miss_slot(); // stale values from a board that did not answer
+            if (const auto value = value_text(s, plan.counts, channel))
+                values.push_back(*value);
+        if (!follower.answered(static_cast<int>(values.size()), static_cast<int>(plan.channels.size())))
+            return miss_slot(); // a reply missed: no row of stale values
         if (log.rows == 0)
             log.first = began;
         written = write_line(

@@ -2,6 +2,7 @@
 // device checks it relies on against a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -100,7 +101,9 @@ TEST(device_watch, a_link_leads_to_its_device_whose_port_hangs_up_when_the_other
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
-    const std::string terminal = ptsname(master);
+    std::array<char, 64> name{};
+    ASSERT_EQ(ptsname_r(master, name.data(), name.size()), 0);
+    const std::string terminal = name.data();
     const std::string link = testing::TempDir() + "follow-link-" + std::to_string(getpid());
     ASSERT_EQ(symlink(terminal.c_str(), link.c_str()), 0);
     const int port = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

@@ -92,9 +92,9 @@ bool acquisition::scan_slot(tools::schedule &schedule)
         count_missed(over);
         return false;
     }
-    const scan taken = take_scan(began);
+    const auto [taken, replied] = take_scan(began);
     ++schedule.slot;
-    if (!follower_.answered(clock::now() - began, {0, input_count})) {
+    if (!follower_.answered(replied, input_count)) {
         count_missed(1);
         return false;
     }
@@ -191,12 +191,15 @@ std::optional<output_state> acquisition::on_loop_thread(std::function<output_sta
     return made.get();
 }
 
-scan acquisition::take_scan(clock::time_point began)
+std::pair<scan, int> acquisition::take_scan(clock::time_point began)
 {
-    scan taken;
-    taken.seconds = std::chrono::duration<double>(began - started_).count();
+    std::pair<scan, int> taken{};
+    taken.first.seconds = std::chrono::duration<double>(began - started_).count();
     for (int k = 0; k < input_count; ++k)
-        taken.volts[k] = session_.api.ead(k);
+        if (const auto volts = host::answered_volts(session_, k)) {
+            taken.first.volts[k] = *volts;
+            ++taken.second;
+        }
     return taken;
 }
 

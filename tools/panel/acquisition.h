@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "board.h"
@@ -125,7 +126,8 @@ private:
     void restore_outputs();
     void serve_jobs();
     std::optional<output_state> on_loop_thread(std::function<output_state()> change);
-    scan take_scan(clock::time_point began);
+    // A scan, and how many of its conversions got the board's reply.
+    std::pair<scan, int> take_scan(clock::time_point began);
     void keep(const scan &taken);
     void check_answer();
     // sa(channel, value), kept as the read-back the board does not give.

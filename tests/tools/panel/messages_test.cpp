@@ -2,7 +2,7 @@
 // the first event of a stream with the board's limits.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
 
 #include "messages.h"
 
@@ -27,8 +27,10 @@ TEST(messages, outputs_and_status_are_sent_as_the_page_reads_them)
               R"("board":"answering","since":null})");
 
     const board_status gone{host::answer::none, 0, 3, {}, board_state::gone, 1'700'000'000};
-    EXPECT_TRUE(std::regex_search(status_json(gone, {"/dev/ttyACM0", false}, 1),
-                                  std::regex(R"("board":"gone","since":"\d\d:\d\d:\d\d"\}$)")));
+    std::string shown = status_json(gone, {"/dev/ttyACM0", false}, 1);
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return c >= '0' && c <= '9'; }, 'N');
+    EXPECT_TRUE(shown.ends_with(R"("board":"gone","since":"NN:NN:NN"})")) << shown;
 }
 
 TEST(messages, scans_go_column_by_column)

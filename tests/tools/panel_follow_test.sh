@@ -34,7 +34,7 @@ enter() { # enter NAME: the panel's base URL in $scratch/NAME.base, its cookie i
     echo "${url%%/\?*}" >"$scratch/$1.base"
 }
 # The first event of the live stream (names, outputs, status, the last second's scans), as one line.
-hello() { curl -s -N --max-time 1 -b "$scratch/$1.jar" "$(cat "$scratch/$1.base")/events/1" | sed -n 's/^data: //p' | head -1; }
+hello() { curl -s -N --max-time 3 -b "$scratch/$1.jar" "$(cat "$scratch/$1.base")/events/1" | sed -n 's/^data: //p' | head -1; }
 board_is() { hello "$1" | grep -q "\"board\":\"$2\""; }
 post() { curl -s -o /dev/null -b "$scratch/$1.jar" -H "Origin: $(cat "$scratch/$1.base")" --data-binary "$3" "$(cat "$scratch/$1.base")$2"; }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; } # user + system time, in 1/100 s
@@ -45,7 +45,7 @@ reads() { [ "$(hello "$1" | input3)" = "$2" ]; } # reads NAME VOLTS: input 3 of 
 plug kept --input 3=512 --seconds 7
 plug restored --input 3=512 --seconds 7
 plug silent --mode silent
-wait_for test -e "$scratch/silent.board"
+for name in kept restored silent; do wait_for test -e "$scratch/$name.board"; done
 start_panel kept
 start_panel restored --restore-outputs
 start_panel silent

@@ -31,8 +31,9 @@ board_names read_names(host::session &s)
 } // namespace
 
 acquisition::acquisition(host::session &session, bool restore_outputs)
-    : session_(session), follower_(session, [this](const host::state_change &change) { publish(change); }),
-      restore_outputs_(restore_outputs), names_(read_names(session)), history_(history_size)
+    : session_(session), restore_outputs_(restore_outputs), names_(read_names(session)),
+      history_(history_size),
+      follower_(session, [this](const host::state_change &change) { publish(change); })
 {
     for (int line = 0; line < line_count; ++line)
         outputs_.lines[line] = session_.api.rsb(line);

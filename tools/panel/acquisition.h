@@ -137,9 +137,8 @@ private:
     std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 
     host::session &session_;
-    host::board_follower follower_; // used by the loop's thread alone, as the driver is
     const bool restore_outputs_;
-    asked_outputs asked_; // likewise
+    asked_outputs asked_; // used by the loop's thread alone, as the driver is
     board_names names_;   // under data_mutex_, from the first reload on
 
     mutable std::mutex data_mutex_;
@@ -153,6 +152,9 @@ private:
     host::answer answer_ = host::answer::none;
     board_state state_ = board_state::answering;
     std::time_t since_ = 0;
+
+    // After the data it reports its first state into. Used by the loop's thread alone.
+    host::board_follower follower_;
 
     std::function<void()> on_scan_;
     std::mutex wake_mutex_; // the loop waits for its slot, a job or the stop

@@ -56,7 +56,9 @@ post() { # post NAME PATH BODY, from the panel's own page
 }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; } # user + system time, in 1/100 s
 # Input 3 of the last scan in a hello.
-input3() { python3 -c 'import json, sys; print("%.4f" % json.load(sys.stdin)["scans"]["v"][3][-1])' 2>/dev/null; }
+input3() {
+    python3 -c 'import json, sys; print("%.4f" % json.load(sys.stdin)["scans"]["v"][3][-1])' 2>/dev/null
+}
 reads() { [ "$(hello "$1" | input3)" = "$2" ]; } # reads NAME VOLTS: input 3 of the last scan
 
 plug kept --input 3=512 --seconds 5.5

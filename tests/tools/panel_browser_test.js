@@ -100,6 +100,11 @@ async function fixedInputs(browser) {
     check("the PWM slider and the frequency field reach the line",
       /PWM duty 77\n/.test(child.output) && /frequency 1000\n/.test(child.output));
 
+    const shaped = await page.evaluate(() => window.vostrellePanel.withGaps({ t: [1.5, 1.75, 5], v: [[1, 2, 3]] },
+      1, 0.25));
+    check("where the board gave no scans the curve breaks (a point of no value); one missed slot does not",
+      JSON.stringify(shaped) === JSON.stringify({ t: [1.5, 1.75, 2, 5], v: [[1, 2, null, 3]] }));
+
     await page.click("#channels label:nth-of-type(4) input");
     check("switching input 3 off hides its curve", await page.evaluate(() => !window.vostrellePanel.plot.series[4].show));
     await page.click("#pause");

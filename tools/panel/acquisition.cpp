@@ -1,6 +1,7 @@
 #include "acquisition.h"
 
 #include <algorithm>
+#include <iostream>
 #include <sys/prctl.h>
 
 #include "csv.h"
@@ -29,8 +30,10 @@ board_names read_names(host::session &s)
 
 } // namespace
 
-acquisition::acquisition(host::session &session)
-    : session_(session), names_(read_names(session)), history_(history_size)
+acquisition::acquisition(host::session &session, bool restore_outputs)
+    : session_(session), restore_outputs_(restore_outputs), names_(read_names(session)),
+      history_(history_size),
+      follower_(session, [this](const host::state_change &change) { publish(change); })
 {
     for (int line = 0; line < line_count; ++line)
         outputs_.lines[line] = session_.api.rsb(line);
@@ -50,10 +53,10 @@ void acquisition::start(std::function<void()> on_scan)
 void acquisition::stop()
 {
     {
-        std::lock_guard lock(stop_mutex_);
+        std::lock_guard lock(wake_mutex_);
         stopping_ = true;
     }
-    stop_wake_.notify_all();
+    wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
 }
@@ -63,41 +66,146 @@ void acquisition::run()
     prctl(PR_SET_TIMERSLACK, 1000UL); // wake at the slot, not up to 50 us later
     tools::schedule schedule{clock::now(), interval};
     auto next_check = schedule.start;
-    for (;;) {
-        {
-            std::unique_lock lock(stop_mutex_);
-            if (stop_wake_.wait_until(lock, schedule.due(), [this] { return stopping_; }))
-                return;
-        }
+    while (wait_for_slot(std::max(schedule.due(), follower_.next_call()))) {
         const auto began = clock::now();
-        if (const long long over = schedule.skip_over(began, std::nullopt)) {
-            std::lock_guard lock(data_mutex_);
-            missed_ += over;
+        if (!scan_slot(schedule))
             continue;
-        }
-        keep(take_scan(began));
-        ++schedule.slot;
         if (began >= next_check) { // in the slot's spare time: a scan takes under half of it
             check_answer();
             next_check = began + answer_check_every;
         }
         on_scan_();
     }
+    serve_jobs(); // those asked for before the stop
 }
 
-scan acquisition::take_scan(clock::time_point began)
+// One slot: a scan, kept when the board answered it. False when the board
+// is gone, silent or loading, or the slot was over already: missed slots.
+bool acquisition::scan_slot(tools::schedule &schedule)
 {
-    scan taken;
-    taken.seconds = std::chrono::duration<double>(began - started_).count();
-    std::lock_guard lock(board_mutex_);
+    if (!follower_.ready()) {
+        count_missed(schedule.skip_over(clock::now(), std::nullopt));
+        return false;
+    }
+    after_reload();
+    const auto began = clock::now();
+    if (const long long over = schedule.skip_over(began, std::nullopt)) {
+        count_missed(over);
+        return false;
+    }
+    const auto [taken, replied] = take_scan(began);
+    ++schedule.slot;
+    if (!follower_.answered(replied, input_count)) {
+        count_missed(1);
+        return false;
+    }
+    keep(taken);
+    return true;
+}
+
+void acquisition::count_missed(long long slots)
+{
+    std::lock_guard lock(data_mutex_);
+    missed_ += slots;
+}
+
+void acquisition::publish(const host::state_change &change)
+{
+    std::cerr << "vostrelle-panel: " << host::change_text(change, session_.device) << std::endl;
+    std::lock_guard lock(data_mutex_);
+    state_ = change.to;
+    since_ = state_ == board_state::answering ? 0 : std::chrono::system_clock::to_time_t(change.at.wall);
+    if (state_ != board_state::answering)
+        answer_ = host::answer::none;
+}
+
+// The driver was loaded again: names and read-back anew, the outputs as the
+// reset board has them (off), or as last set through the panel when asked.
+void acquisition::after_reload()
+{
+    if (!follower_.take_reload())
+        return;
+    board_names names = read_names(session_);
+    {
+        std::lock_guard lock(data_mutex_);
+        names_ = std::move(names);
+        outputs_ = {};
+        for (int line = 0; line < line_count; ++line)
+            outputs_.lines[line] = session_.api.rsb(line);
+        ++output_changes_;
+    }
+    if (restore_outputs_)
+        restore_outputs();
+}
+
+void acquisition::restore_outputs()
+{
+    const asked_outputs asked = asked_;
+    if (asked.pwm)
+        set_analog(0, *asked.pwm, &output_state::pwm);
+    if (asked.frequency)
+        set_analog(1, *asked.frequency, &output_state::frequency);
+    for (int line = 0; line < line_count; ++line)
+        if (asked.lines[line])
+            switch_line(line, *asked.lines[line]);
+}
+
+// Serves the output changes asked for while it waits.
+bool acquisition::wait_for_slot(clock::time_point due)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(wake_mutex_);
+            wake_.wait_until(lock, due, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return false;
+            if (jobs_.empty())
+                return true;
+        }
+        serve_jobs();
+    }
+}
+
+void acquisition::serve_jobs()
+{
+    std::deque<board_job> jobs;
+    {
+        std::lock_guard lock(wake_mutex_);
+        jobs.swap(jobs_);
+    }
+    for (board_job &job : jobs)
+        job();
+}
+
+std::optional<output_state> acquisition::on_loop_thread(std::function<output_state()> change)
+{
+    board_job job(std::move(change));
+    auto made = job.get_future();
+    {
+        const board_state state = status().board;
+        std::lock_guard lock(wake_mutex_);
+        if (stopping_ || state == board_state::gone || state == board_state::loading)
+            return std::nullopt;
+        jobs_.push_back(std::move(job));
+    }
+    wake_.notify_all();
+    return made.get();
+}
+
+std::pair<scan, int> acquisition::take_scan(clock::time_point began)
+{
+    std::pair<scan, int> taken{};
+    taken.first.seconds = std::chrono::duration<double>(began - started_).count();
     for (int k = 0; k < input_count; ++k)
-        taken.volts[k] = session_.api.ead(k);
+        if (const auto volts = host::answered_volts(session_, k)) {
+            taken.first.volts[k] = *volts;
+            ++taken.second;
+        }
     return taken;
 }
 
 void acquisition::check_answer()
 {
-    std::lock_guard lock(board_mutex_);
     const auto check = host::check_answer(session_);
     std::lock_guard data(data_mutex_);
     answer_ = check.result;
@@ -138,42 +246,59 @@ std::uint64_t acquisition::first_within(double seconds) const
     return taken_ - held;
 }
 
+board_names acquisition::names() const
+{
+    std::lock_guard lock(data_mutex_);
+    return names_;
+}
+
 output_state acquisition::outputs() const
 {
     std::lock_guard lock(data_mutex_);
     return outputs_;
 }
 
-output_state acquisition::set_pwm(int duty)
+std::optional<output_state> acquisition::set_pwm(int duty)
 {
-    return set_analog(0, duty, &output_state::pwm);
+    return on_loop_thread([this, duty] {
+        asked_.pwm = duty;
+        return set_analog(0, duty, &output_state::pwm);
+    });
 }
 
-output_state acquisition::set_frequency(int value)
+std::optional<output_state> acquisition::set_frequency(int value)
 {
-    return set_analog(1, value, &output_state::frequency);
+    return on_loop_thread([this, value] {
+        asked_.frequency = value;
+        return set_analog(1, value, &output_state::frequency);
+    });
+}
+
+std::optional<output_state> acquisition::set_line(int line, bool on)
+{
+    return on_loop_thread([this, line, on] {
+        asked_.lines[line] = on;
+        return switch_line(line, on);
+    });
 }
 
 output_state acquisition::set_analog(int channel, int value, int output_state::*kept)
 {
-    {
-        std::lock_guard lock(board_mutex_);
-        session_.api.sa(channel, value);
-    }
+    if (!follower_.driver_loaded()) // it failed to load again: not one entry point may be called
+        return outputs();
+    session_.api.sa(channel, value);
     std::lock_guard lock(data_mutex_);
     outputs_.*kept = value;
     ++output_changes_;
     return outputs_;
 }
 
-output_state acquisition::set_line(int line, bool on)
+output_state acquisition::switch_line(int line, bool on)
 {
-    int read_back = 0;
-    {
-        std::lock_guard lock(board_mutex_);
-        session_.api.sb(line, on ? 1 : 0);
-        read_back = session_.api.rsb(line);
-    }
+    if (!follower_.driver_loaded())
+        return outputs();
+    session_.api.sb(line, on ? 1 : 0);
+    const int read_back = session_.api.rsb(line);
     std::lock_guard lock(data_mutex_);
     outputs_.lines[line] = read_back;
     ++output_changes_;
@@ -205,14 +330,21 @@ bool acquisition::stop_recording()
     return was_on;
 }
 
+// Formatted after the lock is left: an hour of rows takes over 100 ms.
 std::optional<std::string> acquisition::recording_csv() const
 {
-    std::lock_guard lock(data_mutex_);
-    if (recording_.empty())
+    std::vector<scan> rows;
+    board_names names;
+    {
+        std::lock_guard lock(data_mutex_);
+        rows = recording_;
+        names = names_;
+    }
+    if (rows.empty())
         return std::nullopt;
-    std::string csv = tools::csv_header(names_.inputs);
-    const double first = recording_.front().seconds;
-    for (const scan &row : recording_)
+    std::string csv = tools::csv_header(names.inputs);
+    const double first = rows.front().seconds;
+    for (const scan &row : rows)
         csv += tools::csv_line(row.seconds - first, row.volts);
     return csv;
 }
@@ -238,7 +370,16 @@ double acquisition::scan_rate_locked() const
 board_status acquisition::status() const
 {
     std::lock_guard lock(data_mutex_);
-    return {answer_, scan_rate_locked(), missed_, recording_state_};
+    return {answer_, scan_rate_locked(), missed_, recording_state_, state_, since_};
+}
+
+std::string acquisition::unreachable_reason() const
+{
+    constexpr const char *reasons[] = {"the panel is stopping", "the panel is stopping",
+                                       "the board is gone: plug it in again",
+                                       "the driver is loading: try again in two seconds"};
+    std::lock_guard lock(data_mutex_);
+    return std::string(reasons[static_cast<int>(state_)]) + "; nothing was changed";
 }
 
 } // namespace vostrelle::panel

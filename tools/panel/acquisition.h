@@ -7,14 +7,20 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "board.h"
+#include "board_follower.h"
+#include "schedule.h"
 #include "session.h"
 
 namespace vostrelle::panel {
@@ -39,11 +45,15 @@ struct recording_state {
     bool full = false; // stopped at the length limit
 };
 
+using host::board_state;
+
 struct board_status {
     host::answer answer = host::answer::none;
     double scan_rate = 0; // scans a second, over the last second
     long long missed = 0; // slots skipped since the start
     recording_state recording;
+    board_state board = board_state::answering;
+    std::time_t since = 0; // when the board fell silent or went; 0 while it answers
 };
 
 // What the driver calls everything, read once at the start.
@@ -61,7 +71,10 @@ public:
     static constexpr auto history_length = std::chrono::minutes(10);
     static constexpr auto recording_limit = std::chrono::hours(1);
 
-    explicit acquisition(host::session &session);
+    // With `restore_outputs`, the outputs set through the panel are set
+    // again whenever the driver is loaded again (the board was unplugged and
+    // has reset them); without, they are shown as the board has them.
+    acquisition(host::session &session, bool restore_outputs);
     ~acquisition();
     acquisition(const acquisition &) = delete;
     acquisition &operator=(const acquisition &) = delete;
@@ -70,7 +83,7 @@ public:
     void start(std::function<void()> on_scan);
     void stop();
 
-    const board_names &names() const { return names_; }
+    board_names names() const; // read again with the driver
 
     // Scans are numbered from 0. Those from `first` on that the history still
     // holds; `first` becomes the number of the next scan to come.
@@ -78,11 +91,15 @@ public:
     // The number of the oldest held scan taken within the last `seconds`.
     std::uint64_t first_within(double seconds) const;
 
+    // The changes are made by the loop's thread between scans (the driver is
+    // called from that one thread only); the caller waits for them. Nothing
+    // when the board cannot take them.
     output_state outputs() const;
-    output_state set_pwm(int duty);
-    output_state set_frequency(int value);
-    output_state set_line(int line, bool on);
-    std::uint64_t output_changes() const; // counts every change, for the pages to follow
+    std::optional<output_state> set_pwm(int duty);
+    std::optional<output_state> set_frequency(int value);
+    std::optional<output_state> set_line(int line, bool on);
+    std::uint64_t output_changes() const;   // counts every change, for the pages to follow
+    std::string unreachable_reason() const; // why a change was not made
 
     bool start_recording(); // false: one is running
     bool stop_recording();  // false: none is running
@@ -92,18 +109,37 @@ public:
     board_status status() const;
 
 private:
+    using board_job = std::packaged_task<output_state()>;
+
+    // The last values set through the panel, for --restore-outputs.
+    struct asked_outputs {
+        std::optional<int> pwm, frequency;
+        std::array<std::optional<bool>, line_count> lines;
+    };
+
     void run();
-    scan take_scan(clock::time_point began);
+    bool scan_slot(tools::schedule &schedule);
+    bool wait_for_slot(clock::time_point due); // false: stopping
+    void count_missed(long long slots);
+    void publish(const host::state_change &change);
+    void after_reload();
+    void restore_outputs();
+    void serve_jobs();
+    std::optional<output_state> on_loop_thread(std::function<output_state()> change);
+    // A scan, and how many of its conversions got the board's reply.
+    std::pair<scan, int> take_scan(clock::time_point began);
     void keep(const scan &taken);
     void check_answer();
     // sa(channel, value), kept as the read-back the board does not give.
     output_state set_analog(int channel, int value, int output_state::*kept);
+    output_state switch_line(int line, bool on);
     double scan_rate_locked() const;
     std::size_t ring_index(std::uint64_t number) const; // where scan `number` is kept
 
     host::session &session_;
-    board_names names_;
-    mutable std::mutex board_mutex_; // the driver takes one caller at a time
+    const bool restore_outputs_;
+    asked_outputs asked_; // used by the loop's thread alone, as the driver is
+    board_names names_;   // under data_mutex_, from the first reload on
 
     mutable std::mutex data_mutex_;
     std::vector<scan> history_; // a ring of history_length
@@ -114,10 +150,16 @@ private:
     std::vector<scan> recording_;
     recording_state recording_state_;
     host::answer answer_ = host::answer::none;
+    board_state state_ = board_state::answering;
+    std::time_t since_ = 0;
+
+    // After the data it reports its first state into. Used by the loop's thread alone.
+    host::board_follower follower_;
 
     std::function<void()> on_scan_;
-    std::mutex stop_mutex_;
-    std::condition_variable stop_wake_;
+    std::mutex wake_mutex_; // the loop waits for its slot, a job or the stop
+    std::condition_variable wake_;
+    std::deque<board_job> jobs_;
     bool stopping_ = false;
     std::thread thread_;
     clock::time_point started_ = clock::now();

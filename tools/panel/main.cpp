@@ -21,6 +21,7 @@ struct command_line {
     host::host_options host;
     std::string listen = "127.0.0.1";
     std::uint16_t port = 8765;
+    bool restore_outputs = false;
 
     command_line()
     {
@@ -31,6 +32,9 @@ struct command_line {
                        "from another machine, this machine's address or name as that machine reaches it, "
                        "e.g. 192.168.1.20 or raspberrypi.local");
         app.add_option("--port", port, "TCP port (default 8765; 0: any free one)");
+        app.add_flag("--restore-outputs", restore_outputs,
+                     "When the board comes back after an unplug, set its outputs again as last set here "
+                     "(by default they stay as the reset board has them: off)");
     }
 };
 
@@ -52,7 +56,7 @@ int serve(const command_line &c, const std::vector<std::string> &libraries,
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
-    panel::acquisition board(*session);
+    panel::acquisition board(*session, c.restore_outputs);
     panel::server server(board, {session->device, mode.has_value()});
     if (const auto failure = server.listen(c.listen, c.port)) {
         std::cerr << "vostrelle-panel: " << *failure << "\n";

@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <chrono>
+#include <ctime>
 
 #include "text.h"
 
@@ -17,6 +18,17 @@ template <typename Items, typename Form> std::string json_array(const Items &ite
 }
 
 constexpr const char *answer_names[] = {"whole", "one-byte", "none"};
+constexpr const char *board_state_names[] = {"answering", "silent", "gone", "loading"};
+
+// The local time of day, e.g. "14:03:12"; null when there is none.
+std::string time_of_day(std::time_t when)
+{
+    std::tm local{};
+    char text[16];
+    if (when == 0 || !localtime_r(&when, &local) || !std::strftime(text, sizeof text, "%H:%M:%S", &local))
+        return "null";
+    return tools::json_string(text);
+}
 
 } // namespace
 
@@ -35,7 +47,9 @@ std::string status_json(const board_status &status, const panel_facts &facts, in
            ",\"missed\":" + std::to_string(status.missed) +
            ",\"recording\":{\"on\":" + flag(status.recording.on) +
            ",\"rows\":" + std::to_string(status.recording.rows) + ",\"full\":" + flag(status.recording.full) +
-           "},\"pages\":" + std::to_string(pages) + "}";
+           "},\"pages\":" + std::to_string(pages) + ",\"board\":\"" +
+           board_state_names[static_cast<int>(status.board)] + "\",\"since\":" + time_of_day(status.since) +
+           "}";
 }
 
 std::string scans_json(const std::vector<scan> &scans)

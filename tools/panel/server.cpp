@@ -330,7 +330,8 @@ response server::impl::change(const request &req, const std::variant<Asked, refu
 {
     if (const auto *refused = std::get_if<refusal>(&asked))
         return refuse(req, *refused);
-    return changed(req, make(std::get<Asked>(asked)));
+    const std::optional<output_state> made = make(std::get<Asked>(asked));
+    return made ? changed(req, *made) : refuse(req, {503, board.unreachable_reason()});
 }
 
 response server::impl::set_pwm(const request &req, std::string_view)

@@ -2,6 +2,8 @@
 // the first event of a stream with the board's limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "messages.h"
 
 namespace {
@@ -21,7 +23,14 @@ TEST(messages, outputs_and_status_are_sent_as_the_page_reads_them)
     EXPECT_EQ(status_json(status, {"/dev/pts/3 \"sim\"", true}, 2),
               R"({"device":"/dev/pts/3 \"sim\"","simulated":true,"answer":"one-byte",)"
               R"("rate":25.00,"missed":3,)"
-              R"("recording":{"on":true,"rows":1250,"full":false},"pages":2})");
+              R"("recording":{"on":true,"rows":1250,"full":false},"pages":2,)"
+              R"("board":"answering","since":null})");
+
+    const board_status gone{host::answer::none, 0, 3, {}, board_state::gone, 1'700'000'000};
+    std::string shown = status_json(gone, {"/dev/ttyACM0", false}, 1);
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return c >= '0' && c <= '9'; }, 'N');
+    EXPECT_TRUE(shown.ends_with(R"("board":"gone","since":"NN:NN:NN"})")) << shown;
 }
 
 TEST(messages, scans_go_column_by_column)

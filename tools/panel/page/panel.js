@@ -9,6 +9,13 @@ const answers = {
   none: "the board does not answer: is it plugged in and its firmware running?",
 };
 
+// What the status adds when the board is not scanned as usual.
+const troubles = {
+  silent: (since) => `board silent since ${since}`,
+  gone: (since) => `board gone since ${since}`,
+  loading: () => "loading the driver",
+};
+
 // Everything the page keeps; window.vostrellePanel lets tests look inside.
 const panel = {
   windowSeconds: 30,
@@ -21,6 +28,7 @@ const panel = {
   received: 0, // scan events, for the benchmark
   drawn: 0, // curve redraws, likewise
   drawPending: false,
+  interval: 0.04, // seconds between scans, as the server sends it
 };
 window.vostrellePanel = panel;
 
@@ -101,7 +109,26 @@ function build(hello) {
   buildChart(hello.inputs);
 }
 
-function append(scans) {
+// The scans with a point of no value (null) wherever at least four slots in a
+// row hold none, so that the curves break there instead of bridging the gap;
+// `previous` is the time of the scan before the first. Pure, for the tests.
+function withGaps(scans, previous, interval) {
+  const shaped = { t: [], v: scans.v.map(() => []) };
+  scans.t.forEach((t, i) => {
+    const before = i ? scans.t[i - 1] : previous;
+    if (before != null && t - before > 5 * interval) {
+      shaped.t.push(before + interval);
+      shaped.v.forEach((column) => column.push(null));
+    }
+    shaped.t.push(t);
+    shaped.v.forEach((column, k) => column.push(scans.v[k][i]));
+  });
+  return shaped;
+}
+panel.withGaps = withGaps;
+
+function append(received) {
+  const scans = withGaps(received, panel.times[panel.times.length - 1], panel.interval);
   panel.times.push(...scans.t);
   scans.v.forEach((values, k) => panel.columns[k].push(...values));
   const newest = panel.times[panel.times.length - 1];
@@ -145,9 +172,10 @@ function showStatus(status) {
   const rate = `${status.rate.toFixed(1)} scans/s`;
   const missed = status.missed ? `, ${status.missed} slot${status.missed === 1 ? "" : "s"} missed` : "";
   const pages = status.pages === 1 ? "1 page open" : `${status.pages} pages open`;
+  const trouble = troubles[status.board] ? `${troubles[status.board](status.since)}; ` : "";
   $("status").textContent = `${status.device}${status.simulated ? " (simulated board)" : ""}: ` +
-    `${answers[status.answer]}; ${rate}${missed}; ${pages}`;
-  $("status").classList.toggle("trouble", status.answer !== "whole");
+    `${trouble}${answers[status.answer]}; ${rate}${missed}; ${pages}`;
+  $("status").classList.toggle("trouble", status.answer !== "whole" || trouble !== "");
   panel.recording = status.recording.on;
   $("record").textContent = status.recording.on ? "Stop and download" : "Record";
   $("record").classList.toggle("on", status.recording.on);
@@ -161,6 +189,7 @@ function connect() {
   panel.stream.addEventListener("hello", (e) => {
     const hello = JSON.parse(e.data);
     if (!panel.plot) build(hello);
+    panel.interval = hello.interval;
     panel.times = [];
     panel.columns = hello.inputs.map(() => []);
     append(hello.scans);

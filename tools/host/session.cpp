@@ -2,11 +2,17 @@
 // the check that the board answers.
 #include "session.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <iostream>
+#include <link.h>
+#include <mutex>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "board.h"
 #include "processes.h"
@@ -76,34 +82,93 @@ std::string chosen_device(const sim::simulated_board *board)
 
 namespace {
 
+// The driver keeps its state in the module and reads its device once, when
+// it loads; dlopen of a path already loaded only counts one more reference.
+// So a second board gets a private copy of the library in a memory file
+// (memfd), which the loader takes for another object: a new instance with its
+// own state, costing one load of 60 KiB of code (see bench/README.md). A new
+// link-map namespace (dlmopen) would do the same, but loads a second C
+// library for each board, and namespaces are few (16).
+std::optional<int> private_copy(const std::string &path)
+{
+    const int from = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0)
+        return std::nullopt;
+    const int copy = memfd_create("vostrelle-driver", MFD_CLOEXEC);
+    std::array<char, 65536> buffer{};
+    ssize_t got = 0;
+    bool copied = copy >= 0;
+    while (copied && (got = read(from, buffer.data(), buffer.size())) > 0)
+        copied = write(copy, buffer.data(), static_cast<std::size_t>(got)) == got;
+    close(from);
+    if (copied && got == 0)
+        return copy;
+    if (copy >= 0)
+        close(copy);
+    return std::nullopt;
+}
+
+// The file a library already loaded came from (a name the system found, or a path).
+std::string loaded_file(void *handle)
+{
+    link_map *map = nullptr;
+    dlinfo(handle, RTLD_DI_LINKMAP, &map);
+    return map && map->l_name ? map->l_name : "";
+}
+
+// The path to give dlopen for `path`: itself, or a private copy when another
+// session has it loaded already.
+std::optional<std::string> instance_path(const std::string &path)
+{
+    void *loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!loaded)
+        return path;
+    const std::string file = loaded_file(loaded);
+    dlclose(loaded);
+    const auto copy = private_copy(file);
+    return copy ? std::optional("/proc/self/fd/" + std::to_string(*copy)) : std::nullopt;
+}
+
+// The driver reads its device from VOSTRELLE_DEVICE as it loads: one load at
+// a time, each with its board's device, the variable restored after.
+std::mutex load_mutex;
+
+void *load_for(const std::string &path, const std::string &device)
+{
+    const std::scoped_lock one_at_a_time(load_mutex);
+    const char *before = std::getenv("VOSTRELLE_DEVICE");
+    const std::optional<std::string> kept = before ? std::optional<std::string>(before) : std::nullopt;
+    setenv("VOSTRELLE_DEVICE", device.c_str(), 1);
+    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (kept)
+        setenv("VOSTRELLE_DEVICE", kept->c_str(), 1);
+    else
+        unsetenv("VOSTRELLE_DEVICE");
+    return handle;
+}
+
 // Loads the first library of `libraries` that loads; false, with every path
 // tried and why, when none does.
 bool load_library(session &s, const std::vector<std::string> &libraries)
 {
     std::string reasons;
     for (const auto &path : libraries) {
-        s.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        const auto instance = instance_path(path);
+        s.handle = instance ? load_for(*instance, s.device) : nullptr;
         if (s.handle) {
             s.library = path;
+            s.loaded_from = *instance;
             return true;
         }
-        reasons += "  " + path + ": " + dlerror() + "\n";
+        reasons += "  " + path + ": " + (instance ? dlerror() : "cannot copy it for one more board") + "\n";
     }
     std::cerr << program_invocation_short_name << ": cannot load the driver library; tried:\n"
               << reasons << "Give its path with --library PATH.\n";
     return false;
 }
 
-} // namespace
-
-std::optional<session> open_session(const std::vector<std::string> &libraries,
-                                    std::unique_ptr<sim::simulated_board> board)
+std::optional<session> open_loaded(session s, const std::vector<std::string> &libraries)
 {
-    session s;
-    s.board = std::move(board);
-    s.device = chosen_device(s.board.get());
-    if (s.board)
-        setenv("VOSTRELLE_DEVICE", s.device.c_str(), 1); // how the driver is told its device
     if (!load_library(s, libraries))
         return std::nullopt;
     if (const auto missing = resolve(s.handle, s.api); !missing.empty()) {
@@ -114,6 +179,24 @@ std::optional<session> open_session(const std::vector<std::string> &libraries,
     if (s.board)
         s.api.ea(0); // lets a simulated board under an emulator translate its code once
     return s;
+}
+
+} // namespace
+
+std::optional<session> open_session(const std::vector<std::string> &libraries,
+                                    std::unique_ptr<sim::simulated_board> board)
+{
+    session s;
+    s.board = std::move(board);
+    s.device = chosen_device(s.board.get());
+    return open_loaded(std::move(s), libraries);
+}
+
+std::optional<session> open_session(const std::vector<std::string> &libraries, const std::string &device)
+{
+    session s;
+    s.device = device;
+    return open_loaded(std::move(s), libraries);
 }
 
 namespace {
@@ -134,11 +217,11 @@ bool reload_driver(session &s)
         dlclose(s.handle);
     s.handle = nullptr;
     // Still there after the close: its constructor would not run again.
-    if (void *kept = dlopen(s.library.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+    if (void *kept = dlopen(s.loaded_from.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
         dlclose(kept);
         return reload_refused(s, "stays loaded");
     }
-    s.handle = dlopen(s.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    s.handle = load_for(s.loaded_from, s.device);
     if (!s.handle)
         return reload_refused(s, std::string("does not load: ") + dlerror());
     if (!resolve(s.handle, s.api).empty())

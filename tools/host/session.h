@@ -17,7 +17,8 @@ struct session {
     std::unique_ptr<sim::simulated_board> board; // set when simulating
     std::string device;                          // the device the driver opens
     void *handle = nullptr;
-    std::string library;
+    std::string library;     // the path given, as messages name it
+    std::string loaded_from; // what dlopen got: `library`, or this board's private copy of it
     entry_points api{};
 };
 
@@ -45,6 +46,11 @@ std::string chosen_device(const sim::simulated_board *board);
 // tried and why.
 std::optional<session> open_session(const std::vector<std::string> &libraries,
                                     std::unique_ptr<sim::simulated_board> board);
+
+// The same for the board at `device`, beside the boards of other sessions:
+// the first session loads the library itself, each further one a private
+// copy of it, so that every board has its own driver state.
+std::optional<session> open_session(const std::vector<std::string> &libraries, const std::string &device);
 
 // Unloads the driver, which closes its device, and loads the same library
 // again, which opens the device anew (about two seconds); hosts holding `s`

@@ -100,8 +100,31 @@ struct command_line {
             ->excludes(duration);
         record->add_option("--output", o.output, "CSV file, - for standard output (the default)");
         record->add_option("--plot", o.plot, "Also draw the recording into this PNG file (needs gnuplot)");
+        record->add_option("--device", o.devices,
+                           "A board's device; repeat it to record several boards into one file "
+                           "(default: the driver's device)");
     }
 };
+
+int record(probe::session session, probe::record_plan &plan)
+{
+    std::vector<probe::session> boards;
+    boards.push_back(std::move(session));
+    return probe::run_record(boards, plan);
+}
+
+// Each board's driver loaded in turn, two seconds each.
+int record_boards(const std::vector<std::string> &libraries, probe::record_plan &plan)
+{
+    std::vector<probe::session> boards;
+    for (const auto &device : plan.devices) {
+        auto session = host::open_session(libraries, device);
+        if (!session)
+            return 1;
+        boards.push_back(std::move(*session));
+    }
+    return probe::run_record(boards, plan);
+}
 
 int run(const command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
 {
@@ -116,6 +139,8 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
         return tools::usage_error;
     if (plan && !probe::open_record_outputs(*plan))
         return 1;
+    if (plan && !plan->devices.empty())
+        return record_boards(libraries, *plan);
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
@@ -124,7 +149,7 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
     if (c.read->parsed())
         return probe::run_read(*session, c.read_options);
     if (c.record->parsed())
-        return probe::run_record(*session, *plan);
+        return record(std::move(*session), *plan);
     if (c.watch->parsed())
         return probe::run_watch(*session, c.watch_interval, c.watch_frames);
     return probe::run_set(*session, c.request);

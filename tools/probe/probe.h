@@ -38,12 +38,15 @@ struct record_options {
     double duration_s = 0; // with count 0: until stopped
     long long count = 0;
     std::string output = "-";
-    std::string plot; // PNG path, or empty
+    std::string plot;                 // PNG path, or empty
+    std::vector<std::string> devices; // several boards; none: the one the driver opens
 };
 
 // A recording checked and its output opened, before the driver is loaded.
 struct record_plan {
     std::vector<int> channels;
+    std::vector<std::string> devices; // none: the one board the driver opens
+    std::size_t boards = 1;           // each has the channels' columns
     bool counts = false;
     std::chrono::steady_clock::duration interval{};
     std::optional<long long> slots; // scheduled scans; none: until stopped
@@ -64,7 +67,8 @@ std::optional<record_plan> plan_recording(const record_options &options);
 // Opens the output (before the driver's two seconds of loading); false, with
 // the reason printed, when it cannot.
 bool open_record_outputs(record_plan &plan);
-int run_record(session &s, record_plan &plan);
+// Each board of `boards` on its own thread, all on one schedule.
+int run_record(std::vector<session> &boards, record_plan &plan);
 int run_watch(session &s, int interval_ms, int frames);
 int run_set(session &s, const set_request &request);
 int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate);

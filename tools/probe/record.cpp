@@ -1,18 +1,26 @@
 // vostrelle-probe record: chosen inputs on an absolute schedule, as CSV rows
 // written as they are taken, with a summary of how well the schedule held.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <limits>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <sys/prctl.h>
+#include <thread>
 #include <unistd.h>
 
 #include "board.h"
 #include "board_follower.h"
+#include "board_rows.h"
 #include "csv.h"
 #include "probe.h"
 #include "processes.h"
@@ -118,14 +126,15 @@ double percentile(std::vector<double> values, double fraction)
     return values[at];
 }
 
-void print_summary(const schedule_log &log, const record_plan &plan)
+// `label`: "" for one board, "LABEL: " for each of several.
+void print_summary(const schedule_log &log, const record_plan &plan, const std::string &label)
 {
     const double asked = milliseconds(plan.interval).count();
     const double mean =
         log.rows > 1 ? milliseconds(log.last - log.first).count() / static_cast<double>(log.rows - 1) : 0;
-    std::cerr << "record: " << log.rows << " scans, " << log.missed << " slots missed, mean period "
+    std::cerr << "record: " << label << log.rows << " scans, " << log.missed << " slots missed, mean period "
               << formatted("%.3f", mean) << " ms (schedule " << formatted("%.3f", asked) << " ms)\n"
-              << "start-time error against the schedule: p50 "
+              << label << "start-time error against the schedule: p50 "
               << formatted("%.3f", percentile(log.lateness_ms, 0.5)) << " ms, p99 "
               << formatted("%.3f", percentile(log.lateness_ms, 0.99)) << " ms, max "
               << formatted("%.3f", percentile(log.lateness_ms, 1.0)) << " ms\n";
@@ -154,7 +163,7 @@ void plot(const record_plan &plan)
            << "set output " << gnuplot_quoted(plan.plot)
            << "; set key outside right top autotitle columnheader; "
            << "set grid; set xlabel 'seconds'; set ylabel '" << (plan.counts ? "count" : "volts") << "'; "
-           << "plot for [i=2:" << plan.channels.size() + 1 << "] " << gnuplot_quoted(source)
+           << "plot for [i=2:" << plan.channels.size() * plan.boards + 1 << "] " << gnuplot_quoted(source)
            << " using 1:i with lines lw 1.5";
     const auto status = tools::status_of({*gnuplot, "-e", script.str()});
     if (status == 0)
@@ -181,6 +190,13 @@ std::optional<std::vector<int>> channels_of(const record_options &options)
     return channels;
 }
 
+std::optional<std::string> named_twice(std::vector<std::string> devices)
+{
+    std::sort(devices.begin(), devices.end());
+    const auto twice = std::adjacent_find(devices.begin(), devices.end());
+    return twice == devices.end() ? std::nullopt : std::optional(*twice);
+}
+
 // False, with the reason, when a scan of `channels` cannot keep the interval.
 bool interval_kept(double interval_ms, std::size_t channels, const reading_kind &kind)
 {
@@ -203,6 +219,10 @@ std::optional<record_plan> plan_recording(const record_options &options)
         refuse("each channel may be named once");
         return std::nullopt;
     }
+    if (const auto twice = named_twice(options.devices)) {
+        refuse("each board may be named once; " + *twice + " is named twice");
+        return std::nullopt;
+    }
     const double interval_ms = options.rate_hz > 0       ? 1000 / options.rate_hz
                                : options.interval_ms > 0 ? options.interval_ms
                                                          : default_interval_ms;
@@ -213,6 +233,8 @@ std::optional<record_plan> plan_recording(const record_options &options)
     plan.counts = options.counts;
     plan.output = options.output;
     plan.plot = options.plot;
+    plan.devices = options.devices;
+    plan.boards = std::max<std::size_t>(options.devices.size(), 1);
     plan.interval = std::chrono::duration_cast<clock_type::duration>(milliseconds(interval_ms));
     plan.slots = slots_of(options, interval_ms);
     return plan;
@@ -220,23 +242,62 @@ std::optional<record_plan> plan_recording(const record_options &options)
 
 namespace {
 
+// Board threads sleep to their slots here; the main thread alone takes the
+// stop signals and wakes them.
+class shared_stop {
+public:
+    int sleep_until(clock_type::time_point deadline)
+    {
+        constexpr auto last_stretch = std::chrono::milliseconds(2); // a condition wakes late
+        {
+            std::unique_lock lock(mutex_);
+            if (woken_.wait_until(lock, deadline - last_stretch, [this] { return signal_ != 0; }))
+                return signal_;
+        }
+        const auto since_epoch =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
+        const timespec at{static_cast<time_t>(since_epoch.count() / 1000000000),
+                          static_cast<long>(since_epoch.count() % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {}
+        const std::scoped_lock lock(mutex_);
+        return signal_;
+    }
+
+    void stop(int signal)
+    {
+        const std::scoped_lock lock(mutex_);
+        signal_ = signal;
+        woken_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    int signal_ = 0;
+};
+
+using sleeper = std::function<int(clock_type::time_point)>;
+
 struct scan_loop {
-    scan_loop(session &on, const record_plan &planned)
-        : s(on), plan(planned), follower(on, [&on](const host::state_change &change) {
-              std::cerr << "record: " << host::change_text(change, on.device) << "\n";
+    scan_loop(session &on, const record_plan &planned, board_rows &merged, std::size_t board, sleeper sleep)
+        : s(on), plan(planned), rows(merged), index(board), sleep_until(std::move(sleep)),
+          follower(on, [&on](const host::state_change &change) {
+              std::cerr << "record: " + host::change_text(change, on.device) + "\n";
           })
     {
     }
 
     session &s;
     const record_plan &plan;
+    board_rows &rows;
+    std::size_t index;
+    sleeper sleep_until;
     schedule_log log;
     tools::schedule schedule{{}, plan.interval}; // starts when run() does
     host::board_follower follower;
     int stopped_by = 0;
-    bool written = true;
 
-    bool more() const { return written && (!plan.slots || schedule.slot < *plan.slots); }
+    bool more() const { return rows.written() && (!plan.slots || schedule.slot < *plan.slots); }
 
     std::optional<clock_type::time_point> end() const
     {
@@ -278,22 +339,22 @@ struct scan_loop {
             return miss_slot(); // a reply missed: no row of stale values
         if (log.rows == 0)
             log.first = began;
-        written = write_line(
-            plan, tools::csv_line(std::chrono::duration<double>(began - log.first).count(), values));
+        rows.scanned(index, schedule.slot, began, std::move(values));
         log.lateness_ms.push_back(milliseconds(began - due).count());
         log.last = began;
         ++log.rows;
         ++schedule.slot;
     }
 
-    void run()
+    void run(clock_type::time_point start)
     {
         // Wake at the slot itself, not up to the default 50 us of timer slack later.
         prctl(PR_SET_TIMERSLACK, 1000UL);
-        schedule.start = clock_type::now();
+        schedule.start = start;
         while (more()) {
+            rows.passed(index, schedule.slot);
             const auto due = schedule.due();
-            if ((stopped_by = tools::sleep_until_or_stop(wake_time())))
+            if ((stopped_by = sleep_until(wake_time())))
                 break;
             if (skip_missed(clock_type::now()) || !more()) // else on to the slot we are in
                 continue;
@@ -305,15 +366,28 @@ struct scan_loop {
             else
                 scan(clock_type::now(), due);
         }
+        rows.passed(index, std::numeric_limits<long long>::max());
     }
 };
 
-std::string header_of(session &s, const record_plan &plan)
+std::vector<std::string> labels_of(const std::vector<session> &boards)
+{
+    std::vector<std::string> devices(boards.size());
+    std::transform(boards.begin(), boards.end(), devices.begin(), [](const session &s) { return s.device; });
+    return board_labels(devices);
+}
+
+// One board's columns are named as the driver names its inputs; several
+// boards' are prefixed with the board: "ttyACM0:EA0(PA0)0..5V".
+std::string header_of(std::vector<session> &boards, const record_plan &plan)
 {
     const reading_kind &kind = plan.counts ? counts_kind : volts_kind;
+    const auto labels = labels_of(boards);
     std::vector<std::string> names;
-    for (const int channel : plan.channels)
-        names.emplace_back((s.api.*kind.name_of)(channel));
+    for (std::size_t board = 0; board < boards.size(); ++board)
+        for (const int channel : plan.channels)
+            names.emplace_back((boards.size() > 1 ? labels[board] + ":" : std::string()) +
+                               (boards[board].api.*kind.name_of)(channel));
     return tools::csv_header(names);
 }
 
@@ -324,18 +398,18 @@ const char *trouble_name(host::board_state cause)
 
 // Each stretch without readings, in wall-clock time and in the first
 // column's seconds, when there was one.
-void print_gaps(const scan_loop &loop)
+void print_gaps(const scan_loop &loop, const std::string &label)
 {
     const auto &gaps = loop.follower.machine().gaps();
     if (gaps.empty())
         return;
-    const auto origin = loop.log.rows > 0 ? loop.log.first : loop.schedule.start;
+    const auto origin = loop.rows.first().value_or(loop.schedule.start);
     const auto seconds = [origin](const host::moment &at) {
         // A board gone at the start was found before the schedule began.
         return formatted("%.3f", std::max(0.0, std::chrono::duration<double>(at.steady - origin).count()));
     };
     const int reloads = loop.follower.machine().reloads();
-    std::cerr << "record: " << gaps.size() << (gaps.size() == 1 ? " gap" : " gaps")
+    std::cerr << "record: " << label << gaps.size() << (gaps.size() == 1 ? " gap" : " gaps")
               << " without readings; the driver was loaded again " << reloads
               << (reloads == 1 ? " time\n" : " times\n");
     for (const auto &gap : gaps) {
@@ -364,17 +438,62 @@ bool close_outputs(const record_plan &plan, bool written)
 
 } // namespace
 
-int run_record(session &s, record_plan &plan)
+namespace {
+
+// Each board on its own thread, the main one waiting for a stop signal.
+int run_boards(std::vector<std::unique_ptr<scan_loop>> &loops, clock_type::time_point start,
+               shared_stop &stop)
 {
-    scan_loop loop{s, plan};
-    loop.written = write_line(plan, header_of(s, plan));
-    loop.run();
-    const bool written = close_outputs(plan, loop.written);
-    if (loop.stopped_by)
-        std::cerr << "record: stopped by SIG" << sigabbrev_np(loop.stopped_by) << "\n";
-    print_summary(loop.log, plan);
-    print_gaps(loop);
-    if (!plan.plot.empty() && loop.log.rows > 0)
+    if (loops.size() == 1) {
+        loops.front()->run(start);
+        return loops.front()->stopped_by;
+    }
+    std::atomic<std::size_t> running = loops.size();
+    std::vector<std::jthread> threads;
+    threads.reserve(loops.size());
+    for (auto &loop : loops)
+        threads.emplace_back([&loop, &running, start] {
+            loop->run(start);
+            --running;
+        });
+    int stopped_by = 0;
+    while (running > 0 && !stopped_by)
+        stopped_by = tools::wait_for_stop(std::chrono::milliseconds(50));
+    stop.stop(stopped_by);
+    return stopped_by; // once every thread has seen it
+}
+
+void print_summaries(const std::vector<std::unique_ptr<scan_loop>> &loops, const std::vector<session> &boards,
+                     const record_plan &plan)
+{
+    const auto labels = labels_of(boards);
+    for (std::size_t board = 0; board < loops.size(); ++board) {
+        const std::string label = boards.size() > 1 ? labels[board] + ": " : "";
+        print_summary(loops[board]->log, plan, label);
+        print_gaps(*loops[board], label);
+    }
+}
+
+} // namespace
+
+int run_record(std::vector<session> &boards, record_plan &plan)
+{
+    board_rows rows(boards.size(), plan.channels.size(),
+                    [&plan](const std::string &line) { return write_line(plan, line); });
+    shared_stop stop;
+    const sleeper sleep = boards.size() == 1
+                              ? sleeper(tools::sleep_until_or_stop)
+                              : [&stop](clock_type::time_point at) { return stop.sleep_until(at); };
+    std::vector<std::unique_ptr<scan_loop>> loops;
+    for (std::size_t board = 0; board < boards.size(); ++board)
+        loops.push_back(std::make_unique<scan_loop>(boards[board], plan, rows, board, sleep));
+    const bool header_written = write_line(plan, header_of(boards, plan));
+    const int stopped_by = header_written ? run_boards(loops, clock_type::now(), stop) : 0;
+    const bool written = close_outputs(plan, header_written && rows.written());
+    if (stopped_by)
+        std::cerr << "record: stopped by SIG" << sigabbrev_np(stopped_by) << "\n";
+    print_summaries(loops, boards, plan);
+    if (!plan.plot.empty() && rows.first())
         plot(plan);
     if (!plan.plot_source.empty())
         unlink(plan.plot_source.c_str());

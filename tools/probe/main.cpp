@@ -139,6 +139,12 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
         return tools::usage_error;
     if (plan && !probe::open_record_outputs(*plan))
         return 1;
+    if (plan && !plan->devices.empty() && mode) {
+        std::cerr
+            << "vostrelle-probe record: --simulate gives one simulated board; name boards with --device "
+               "or simulate one, not both\n";
+        return tools::usage_error;
+    }
     if (plan && !plan->devices.empty())
         return record_boards(libraries, *plan);
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);

@@ -161,7 +161,7 @@ class Driver:
     def _open(self) -> None:
         name = f"/proc/self/fd/{self._copy}"
         try:
-            self.functions = _declare(ctypes.CDLL(name), self.file)
+            self.functions = _declare(_open_without_the_gil(name), self.file)
         except KeyboardInterrupt:  # raised as the load returned: the instance is loaded, keep it
             self.functions = self._adopt(name)
             raise
@@ -189,6 +189,29 @@ class Driver:
         if self._copy is not None:
             os.close(self._copy)
             self._copy = None
+
+
+def _loader_functions():
+    """dlopen and dlerror, called as foreign functions: ctypes lets other
+    threads run during those, not during its own dlopen."""
+    try:
+        loader = ctypes.CDLL(None)
+        loader.dlopen
+    except AttributeError:  # a C library older than 2.34 keeps them in libdl
+        loader = ctypes.CDLL("libdl.so.2")
+    loader.dlopen.restype, loader.dlopen.argtypes = ctypes.c_void_p, (ctypes.c_char_p, ctypes.c_int)
+    loader.dlerror.restype, loader.dlerror.argtypes = ctypes.c_char_p, ()
+    return loader.dlopen, loader.dlerror
+
+
+def _open_without_the_gil(name: str) -> ctypes.CDLL:
+    """ctypes.CDLL(name), letting the other Boards' threads run during the
+    two seconds the load takes."""
+    dlopen, dlerror = _loader_functions()
+    handle = dlopen(os.fsencode(name), os.RTLD_NOW | os.RTLD_LOCAL)
+    if not handle:
+        raise OSError((dlerror() or b"cannot load").decode(errors="replace"))
+    return ctypes.CDLL(name, handle=handle)
 
 
 def _dlclose(library: ctypes.CDLL) -> None:

@@ -318,7 +318,8 @@ class Board:
         that cannot start inside its slot is skipped and counted in
         `missed`. duration (seconds) or count (scheduled scans) ends it;
         with neither it runs until Ctrl-C. Ctrl-C always ends it early and
-        returns what was taken (`interrupted` is then True). volts=False
+        returns what was taken (`interrupted` is then True). Values are in
+        each input's unit (the channel file's, else volts); volts=False
         records counts. An interval shorter than the scan itself is refused
         with ValueError, giving the shortest one.
 

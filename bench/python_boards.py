@@ -59,18 +59,26 @@ def load_seconds_over_start_up(device: str) -> float:
     return took
 
 
-simulators = [subprocess.Popen([os.environ["VOSTRELLE_SIM"], "--print-device", "--wave"], stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, text=True) for _ in range(3)]
-devices = [simulator.stdout.readline().strip() for simulator in simulators]
-first, second = vostrelle.Board(devices[0]), vostrelle.Board(devices[1])
-print("| boards | scans | p50 | p99 |")
-print("|---|---:|---:|---:|")
-for boards in ([first], [first, second]):
-    took = scan_ms(boards)
-    print(f"| {len(boards)} | {len(took)} | {statistics.median(took):.2f} ms | {took[int(len(took) * 0.99)]:.2f} ms |")
-print()
-loads = [load_seconds_over_start_up(devices[2]) * 1000 for _ in range(5)]
-print(f"One more driver instance: {statistics.median(loads):.2f} ms beyond the two-second start-up (median of 5).")
-print(f"Name call (cnea) through each instance: {name_call_ns(first):.0f} ns and {name_call_ns(second):.0f} ns.")
-for simulator in simulators:
-    simulator.terminate()
+def main() -> None:
+    command = [os.environ["VOSTRELLE_SIM"], "--print-device", "--wave"]
+    simulators = [subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                  for _ in range(3)]
+    devices = [simulator.stdout.readline().strip() for simulator in simulators]
+    first, second = vostrelle.Board(devices[0]), vostrelle.Board(devices[1])
+    print("| boards | scans | p50 | p99 |")
+    print("|---|---:|---:|---:|")
+    for boards in ([first], [first, second]):
+        took = scan_ms(boards)
+        p50, p99 = statistics.median(took), took[int(len(took) * 0.99)]
+        print(f"| {len(boards)} | {len(took)} | {p50:.2f} ms | {p99:.2f} ms |")
+    print()
+    loads = [load_seconds_over_start_up(devices[2]) * 1000 for _ in range(5)]
+    print(f"One more driver instance: {statistics.median(loads):.2f} ms beyond the two-second start-up "
+          "(median of 5).")
+    print(f"Name call (cnea) through each instance: {name_call_ns(first):.0f} ns "
+          f"and {name_call_ns(second):.0f} ns.")
+    for simulator in simulators:
+        simulator.terminate()
+
+
+main()

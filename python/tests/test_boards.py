@@ -69,8 +69,9 @@ def test_one_board_unplugged_and_back_while_the_other_records_every_slot(two_boa
     with vostrelle.Board(link) as leaving:
         threading.Timer(0.9, plug_in, (link, "--input=0=700")).start()
         recording = vostrelle.record([first, leaving], channels=[0], interval=0.05, count=72, volts=False)
-    # The other board's reload does not hold this one up; a busy machine may leave one reply late.
-    assert recording.missed_by_board[first.device] <= 1 and len(recording) >= 71
+    # The other board's two-second reload does not hold this one up (that would miss 40 slots); a busy
+    # machine may leave a few replies late.
+    assert recording.missed_by_board[first.device] <= 4 and len(recording) >= 68
     [(start, end)] = recording.gaps_by_board[link]
     assert 0.3 < start < 1.2 and 2.9 < end < 3.6  # back after the replug and the driver's two seconds
     during = (recording.times > start + 0.05) & (recording.times < end - 0.05)

@@ -33,7 +33,7 @@ print(f"| Python Board.record | {len(recording)} | {recording.missed} | {statist
       f"| {p99:.3f} ms | {late_ms[-1]:.3f} ms | {recording.lateness[-1] * 1000:.3f} ms |")
 
 first_input = board.inputs[0]
-raw_cnea = board._library.cnea
+raw_cnea = board._driver.functions.cnea
 package_ns = per_call_ns(lambda: first_input.name)
 ctypes_ns = per_call_ns(lambda: raw_cnea(0))
 print()

@@ -1,9 +1,7 @@
-"""Simulated boards for the package's tests: $VOSTRELLE_SIM serves them. The
-driver at $VOSTRELLE_LIBRARY is loaded once for the whole session; boards
-that are unplugged and plugged back get a copy of it each."""
+"""Simulated boards for the package's tests: $VOSTRELLE_SIM serves them, with
+the driver at $VOSTRELLE_LIBRARY. The session's board stays open throughout."""
 
 import os
-import shutil
 import subprocess
 import time
 
@@ -62,15 +60,3 @@ def plug_in():
     for process in processes:
         process.terminate()
         process.wait()
-
-
-@pytest.fixture
-def driver_copy(tmp_path_factory):
-    """driver_copy() gives a copy of the driver library: loading it is a
-    driver of its own, with its own device, beside the session's board."""
-    def copy():
-        path = tmp_path_factory.mktemp("driver") / "libvostrelle.so.1"
-        shutil.copy(os.environ["VOSTRELLE_LIBRARY"], path)
-        return str(path)
-
-    return copy

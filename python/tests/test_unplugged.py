@@ -17,11 +17,10 @@ def cpu_seconds() -> float:
     return usage.ru_utime + usage.ru_stime
 
 
-def test_a_recording_follows_the_board_out_and_back(plug_in, driver_copy, tmp_path, monkeypatch):
+def test_a_recording_follows_the_board_out_and_back(plug_in, tmp_path):
     link, trace = str(tmp_path / "board"), tmp_path / "trace"
-    monkeypatch.setenv("VOSTRELLE_DEVICE", link)
     plug_in(link, "--input=0=100", "--seconds=3")  # unplugged about 0.8 s into the recording
-    with vostrelle.Board(driver_copy()) as board:
+    with vostrelle.Board(link) as board:
         board.pwm = 128
         board.lines[3] = True
         threading.Timer(1.8, plug_in, (link, "--input=0=900", "--trace"), {"trace": trace}).start()
@@ -43,12 +42,10 @@ def test_a_recording_follows_the_board_out_and_back(plug_in, driver_copy, tmp_pa
         assert "PWM" not in trace.read_text() and "PB3" not in trace.read_text()
 
 
-def test_outputs_are_set_again_when_asked_and_readings_wait_for_the_board(plug_in, driver_copy, tmp_path,
-                                                                           monkeypatch):
+def test_outputs_are_set_again_when_asked_and_readings_wait_for_the_board(plug_in, tmp_path):
     link, trace = str(tmp_path / "board"), tmp_path / "trace"
-    monkeypatch.setenv("VOSTRELLE_DEVICE", link)
     first = plug_in(link, "--input=0=100")
-    with vostrelle.Board(driver_copy(), restore_outputs=True) as board:
+    with vostrelle.Board(link, restore_outputs=True) as board:
         board.pwm = 77
         board.lines[3] = True
         assert board.wait_for_board(timeout=0)  # there already
@@ -67,15 +64,12 @@ def test_outputs_are_set_again_when_asked_and_readings_wait_for_the_board(plug_i
         assert "PWM duty 77" in lines[0] and "PB3 high" in lines[1]  # before anything else
 
 
-def test_a_board_gone_for_good_or_silent_costs_no_cpu_and_ends_on_time(plug_in, driver_copy, tmp_path,
-                                                                       monkeypatch):
+def test_a_board_gone_for_good_or_silent_costs_no_cpu_and_ends_on_time(plug_in, tmp_path):
     gone_link, silent_link = str(tmp_path / "gone"), str(tmp_path / "silent")
     plug_in(gone_link, "--seconds=2.5")  # unplugged while the other board loads
     plug_in(silent_link, "--mode=silent")
-    monkeypatch.setenv("VOSTRELLE_DEVICE", gone_link)
-    gone = vostrelle.Board(driver_copy())
-    monkeypatch.setenv("VOSTRELLE_DEVICE", silent_link)
-    silent = vostrelle.Board(driver_copy())
+    gone = vostrelle.Board(gone_link)
+    silent = vostrelle.Board(silent_link)
     with pytest.raises(vostrelle.BoardSilent, match=f"the board at {silent_link} does not answer"):
         silent.inputs[0].volts()
     with pytest.raises(vostrelle.BoardGone, match=f"the board at {gone_link} has gone"):

@@ -106,13 +106,14 @@ def test_record_without_numpy_gives_lists(board, monkeypatch):
 
 def test_a_library_that_cannot_load_says_which_file_and_why(monkeypatch, tmp_path):
     monkeypatch.setenv("VOSTRELLE_LIBRARY", "/nonexistent/libvostrelle.so.1")
+    monkeypatch.setenv("VOSTRELLE_DEVICE", str(tmp_path / "no-board"))  # the session's board holds the sim
     with pytest.raises(vostrelle.LibraryError, match="'/nonexistent/libvostrelle.so.1': .*No such file"):
         vostrelle.Board()
     foreign = tmp_path / "libvostrelle.so.1"  # an ELF header for another machine
     machine = 40 if vostrelle._library.this_architecture() != "armhf" else 62
     foreign.write_bytes(b"\x7fELF\x01\x01\x01" + bytes(11) + machine.to_bytes(2, "little") + bytes(40))
     with pytest.raises(vostrelle.LibraryError, match="built for (armhf|amd64), but this Python runs on"):
-        vostrelle.Board(str(foreign))
+        vostrelle.Board(library=str(foreign))
 
 
 def run_example(simulator_option, script, *arguments, cwd):

@@ -11,6 +11,7 @@ import contextlib
 import os
 import select
 import stat
+import threading
 
 DEVICE_VARIABLE = "VOSTRELLE_DEVICE"
 DEFAULT_DEVICE = "/dev/ttyACM0"
@@ -31,6 +32,43 @@ class BoardGone(ConnectionError):
 class BoardSilent(BoardGone):
     """The board's device is there, but nothing answers on it: a board whose
     firmware hangs, or another device at that name."""
+
+
+class BoardInUse(RuntimeError):
+    """Another Board in this process has the device open: two drivers on one
+    port would take each other's replies."""
+
+
+# The devices of the open Boards: {board: path}.
+_claims = {}
+_claiming = threading.Lock()
+
+
+def same_device(path: str, other: str) -> bool:
+    """Whether two paths lead to one device: the same file after links, or
+    the same device number."""
+    if os.path.realpath(path) == os.path.realpath(other):
+        return True
+    found, other_found = identity(path), identity(other)
+    if found is None or other_found is None:
+        return False
+    return found[:2] == other_found[:2] or found[2] != 0 and found[2] == other_found[2]
+
+
+def claim(path: str, owner) -> None:
+    """Note that `owner` opens `path`; BoardInUse when another owner has that device."""
+    with _claiming:
+        for holder, taken in _claims.items():
+            if holder is not owner and same_device(path, taken):
+                also = "" if taken == path else f" (as {taken})"
+                raise BoardInUse(f"the board at {path} is open already in this process{also}: "
+                                 "use that Board, or close it first")
+        _claims[owner] = path
+
+
+def release(owner) -> None:
+    with _claiming:
+        _claims.pop(owner, None)
 
 
 def chosen_path() -> str:
@@ -96,8 +134,8 @@ class Device:
         if self.opened is not None and os.path.isdir("/proc/self/fd"):  # else the path alone tells
             self._port = _descriptor_of(self.opened)
             if self._port is None:
-                self._not_opened = ("is not open in the driver (it could not open it, or another Board"
-                                    " had loaded the driver already; vostrelle-probe doctor says why)")
+                self._not_opened = ("is not open in the driver (it could not open it: "
+                                    "vostrelle-probe doctor says why)")
 
     def gone(self) -> str | None:
         """Why the board cannot be reached through this load, or None."""

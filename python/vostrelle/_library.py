@@ -1,19 +1,22 @@
-"""Finding and loading the driver library, and the C names this package uses."""
+"""Finding the driver library, loading instances of it, and the C names this package uses."""
 
 import ctypes
 import os
 import platform
 import struct
+import subprocess
+import sys
 import threading
+
+from . import _device
 
 LIBRARY_VARIABLE = "VOSTRELLE_LIBRARY"
 SONAME = "libvostrelle.so.1"
 # A load opens the board's device and gives the board this long to start.
 LOAD_SECONDS = 2.0
 
-# The driver is not thread-safe and its returned texts live until the next
-# call: every call goes through this one lock.
-lock = threading.Lock()
+# Loads one at a time: each reads $VOSTRELLE_DEVICE as it starts.
+_loading = threading.Lock()
 
 # The caller-cleans names: cdecl on 32-bit x86, plain C functions elsewhere,
 # so ctypes calls them the same way on every machine.
@@ -82,59 +85,136 @@ def _path(path: str | None) -> str:
     return path or os.environ.get(LIBRARY_VARIABLE) or SONAME
 
 
+def _cached_paths(name: str):
+    """Where the loader's cache (ldconfig) has `name`."""
+    try:
+        listing = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True,
+                                 env=dict(os.environ, PATH=f"{os.environ.get('PATH', '')}:/sbin:/usr/sbin"))
+    except OSError:
+        return []
+    return [line.split(" => ", 1)[1] for line in listing.stdout.splitlines()
+            if line.strip().startswith(name + " ") and " => " in line]
+
+
+def _candidates(name: str):
+    """The files the dynamic loader would try for a bare library name, in its order."""
+    searched = [d for d in os.environ.get("LD_LIBRARY_PATH", "").split(":") if d]
+    multiarch = getattr(sys.implementation, "_multiarch", "")
+    defaults = [f"/lib/{multiarch}", f"/usr/lib/{multiarch}", "/lib", "/usr/lib"]
+    return ([os.path.join(d, name) for d in searched] + _cached_paths(name)
+            + [os.path.join(d, name) for d in defaults])
+
+
+def locate(path: str | None) -> str:
+    """The driver library's file: `path`, else $VOSTRELLE_LIBRARY, else
+    libvostrelle.so.1 where the system's loader would find it."""
+    name = _path(path)
+    if os.sep in name:
+        return name
+    for candidate in _candidates(name):
+        if _architecture_of(candidate) == this_architecture():
+            return candidate
+    error = OSError(f"{name}: cannot open shared object file: No such file or directory")
+    raise LibraryError(_explain(name, error))
+
+
 def _declare(library: ctypes.CDLL, path: str) -> ctypes.CDLL:
     for name, (result, arguments) in _PROTOTYPES.items():
         try:
             function = getattr(library, name)
         except AttributeError:
-            unload(library)
-            raise LibraryError(f"{path!r} has no entry point {name}: not a Vostrelle driver library") from None
+            missing = f"{path!r} has no entry point {name}: not a Vostrelle driver library"
+            raise LibraryError(missing) from None
         function.restype = result
         function.argtypes = arguments
     return library
 
 
-def load(path: str | None = None) -> ctypes.CDLL:
-    """Load the driver: `path`, else $VOSTRELLE_LIBRARY, else libvostrelle.so.1
-    from the system's library path. Loading opens the board's device and
-    takes about two seconds. Raises LibraryError when it cannot."""
-    path = _path(path)
+class Driver:
+    """One instance of the driver library of its own: its own state, texts
+    and device. The library keeps its state in the module and opens its
+    device when it is loaded, and the loader gives a file it has loaded
+    already back again; so each instance is loaded from a private copy, in
+    memory (a memfd), that no other load shares."""
+
+    def __init__(self, path: str | None):
+        self.file = locate(path)
+        self.functions: ctypes.CDLL | None = None  # while loaded
+        # The library is not thread-safe and its returned texts live until the
+        # next call: every call into this instance holds this lock.
+        self.lock = threading.Lock()
+        self._copy = None  # the memfd, open while the instance is loaded: its name stays unique
+
+    def load(self, device: str) -> None:
+        """Load the instance, which opens `device` and waits two seconds."""
+        try:
+            with open(self.file, "rb") as file:
+                image = file.read()
+        except OSError as error:
+            raise LibraryError(_explain(self.file, error)) from None
+        with _loading, _device.chosen(device):
+            self._copy = os.memfd_create(SONAME, os.MFD_CLOEXEC)
+            with open(self._copy, "wb", closefd=False) as copy:
+                copy.write(image)
+            self._open()
+
+    def _open(self) -> None:
+        name = f"/proc/self/fd/{self._copy}"
+        try:
+            self.functions = _declare(_open_without_the_gil(name), self.file)
+        except KeyboardInterrupt:  # raised as the load returned: the instance is loaded, keep it
+            self.functions = self._adopt(name)
+            raise
+        except LibraryError:
+            self.unload()
+            raise
+        except OSError as error:
+            self.unload()
+            error = OSError(str(error).replace(name, self.file))
+            raise LibraryError(_explain(self.file, error)) from None
+
+    def _adopt(self, name: str) -> ctypes.CDLL | None:
+        try:
+            library = ctypes.CDLL(name, mode=os.RTLD_NOLOAD)
+        except OSError:
+            return None
+        _dlclose(library)  # this look's own reference: the lost one stays, and is this instance's now
+        return _declare(library, self.file)
+
+    def unload(self) -> None:
+        """Unload the instance, which closes its device."""
+        if self.functions is not None:
+            _dlclose(self.functions)
+            self.functions = None
+        if self._copy is not None:
+            os.close(self._copy)
+            self._copy = None
+
+
+def _loader_functions():
+    """dlopen and dlerror, called as foreign functions: ctypes lets other
+    threads run during those, not during its own dlopen."""
     try:
-        library = ctypes.CDLL(path)
-    except OSError as error:
-        raise LibraryError(_explain(path, error)) from None
-    return _declare(library, path)
+        loader = ctypes.CDLL(None)
+        loader.dlopen
+    except AttributeError:  # a C library older than 2.34 keeps them in libdl
+        loader = ctypes.CDLL("libdl.so.2")
+    loader.dlopen.restype, loader.dlopen.argtypes = ctypes.c_void_p, (ctypes.c_char_p, ctypes.c_int)
+    loader.dlerror.restype, loader.dlerror.argtypes = ctypes.c_char_p, ()
+    return loader.dlopen, loader.dlerror
 
 
-def _loaded_already(path: str) -> ctypes.CDLL | None:
-    """Another reference to the driver at `path` if it is loaded, else None."""
-    try:
-        return ctypes.CDLL(_path(path), mode=os.RTLD_NOLOAD)
-    except OSError:
-        return None
+def _open_without_the_gil(name: str) -> ctypes.CDLL:
+    """ctypes.CDLL(name), letting the other Boards' threads run during the
+    two seconds the load takes."""
+    dlopen, dlerror = _loader_functions()
+    handle = dlopen(os.fsencode(name), os.RTLD_NOW | os.RTLD_LOCAL)
+    if not handle:
+        raise OSError((dlerror() or b"cannot load").decode(errors="replace"))
+    return ctypes.CDLL(name, handle=handle)
 
 
-def still_loaded(path: str | None) -> bool:
-    """Whether the driver is still loaded: through another load of it in this process."""
-    library = _loaded_already(path)
-    if library is not None:
-        unload(library)
-    return library is not None
-
-
-def adopt(path: str | None) -> ctypes.CDLL | None:
-    """The driver at `path` when a load returned it but it was lost on the way
-    (a Ctrl-C raised as the load returned): that load's reference, or None
-    when the driver is not loaded."""
-    library = _loaded_already(path)
-    if library is None:
-        return None
-    unload(library)  # this look's own reference: the lost one stays, and is the caller's now
-    return _declare(library, _path(path))
-
-
-def unload(library: ctypes.CDLL) -> None:
-    """Give back this load of the library; the last one closes the device."""
+def _dlclose(library: ctypes.CDLL) -> None:
     import _ctypes
 
     _ctypes.dlclose(library._handle)

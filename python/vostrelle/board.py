@@ -3,7 +3,7 @@
 import operator
 import time
 
-from . import _device, _library
+from . import _channels, _device, _library, _ports
 from ._device import BoardGone, BoardSilent
 from .recording import Recording, record
 
@@ -58,14 +58,16 @@ def _in_range(value, allowed: range, what: str) -> int:
 
 
 class Input:
-    """One analog input (0..7): `count()` 0..1023, `volts()` 0..5.
+    """One analog input (0..7): `count()` 0..1023, `volts()` 0..5, `value()`
+    in the unit the channel file gives it (volts when it gives none).
 
     Each reading is one conversion on the board: about 1.1 ms for a count,
     2.2 ms in volts."""
 
-    def __init__(self, board: "Board", number: int):
+    def __init__(self, board: "Board", number: int, channel: _channels.Channel):
         self._board = board
         self.number = number
+        self.channel = channel  # name, unit, decimals, scale and limits from the channel file
 
     @property
     def name(self) -> str:
@@ -85,6 +87,21 @@ class Input:
         """Convert once and return volts, 0.0..5.0 (count * 5 / 1023)."""
         return self._board._read("cead", self.number)
 
+    def value(self) -> float:
+        """Convert once and return the value in `unit`: the channel file's
+        scale applied to the volts (the volts themselves without one)."""
+        return self.channel.value(self.volts())
+
+    @property
+    def unit(self) -> str:
+        """The unit of value(): the channel file's, else 'V'."""
+        return self.channel.unit
+
+    @property
+    def label(self) -> str:
+        """The channel file's name of this input, else the driver's name in volts."""
+        return self.channel.name or self.volts_name
+
     def __repr__(self) -> str:
         return f"<vostrelle input {self.number}>"
 
@@ -92,8 +109,8 @@ class Input:
 class Inputs:
     """The eight analog inputs: `board.inputs[0]` .. `board.inputs[7]`."""
 
-    def __init__(self, board: "Board"):
-        self._inputs = tuple(Input(board, number) for number in range(INPUTS))
+    def __init__(self, board: "Board", channels: dict):
+        self._inputs = tuple(Input(board, k, channels.get(k, _channels.VOLTS)) for k in range(INPUTS))
 
     def __getitem__(self, number) -> Input:
         return self._inputs[_channel(number, INPUTS, "input")]
@@ -131,13 +148,18 @@ class Lines:
 class Board:
     """The Vostrelle board, through its driver library.
 
-    Creating a Board loads the driver, which opens the board's device
-    ($VOSTRELLE_DEVICE, else /dev/ttyACM0) and waits two seconds for it to
-    be ready. The library is `library`, else $VOSTRELLE_LIBRARY, else
-    libvostrelle.so.1 from the system's library path.
+    Creating a Board loads an instance of the driver of its own, which opens
+    the board's device (`device`, else $VOSTRELLE_DEVICE, else /dev/ttyACM0)
+    and waits two seconds for it to be ready. Boards on different devices
+    work side by side; a second Board on a device that one has open raises
+    BoardInUse. The library is `library`, else $VOSTRELLE_LIBRARY, else
+    libvostrelle.so.1 from the system's library path. The channel file
+    (`channels_file`, else $VOSTRELLE_CHANNELS, else
+    ~/.config/vostrelle/channels.toml) gives inputs a name, a unit and a
+    scale: input.value(), .unit and .label, and recordings, report in them.
 
-        board = vostrelle.Board()
-        print(board.inputs[0].volts())
+        board = vostrelle.Board("/dev/ttyACM1")
+        print(board.inputs[0].value(), board.inputs[0].unit)
         board.led = True
 
     The driver reports no errors of the board itself, so the Board watches
@@ -153,29 +175,40 @@ class Board:
     call close(), to give the device back before the program ends.
     """
 
-    def __init__(self, library: str | None = None, restore_outputs: bool = False):
-        self._library_name = library
-        self._library = _library.load(library)
-        self._device = _device.Device(_device.chosen_path())
+    def __init__(self, device: str | None = None, *, library: str | None = None,
+                 restore_outputs: bool = False, channels_file=None):
+        self.device = device or _device.chosen_path()
+        usb = _ports.usb_identity(self.device)
+        self.serial = usb.serial if usb and usb.serial else None  # its USB serial number, when it has one
+        channels = _channels.channels_of(_channels.read(channels_file), self.device, self.serial)
+        self._driver = _library.Driver(library)
+        _device.claim(self.device, self)
+        try:
+            self._driver.load(self.device)
+        except BaseException:
+            self._driver.unload()
+            _device.release(self)
+            raise
+        self._device = _device.Device(self.device)
         self.restore_outputs = restore_outputs
-        self.inputs = Inputs(self)
+        self.inputs = Inputs(self, channels)
         self.lines = Lines(self)
         self._outputs: dict[tuple[str, int], int] = {}  # (function, channel): last value set
         self._unanswered = 0  # conversions in a row the board left unanswered
         self._next_check = 0.0  # when a silent board is asked again
 
-    def _driver(self):
-        """The loaded driver; call with the lock held."""
-        if self._library is None:
+    def _functions(self):
+        """The loaded driver's functions; call with its lock held."""
+        if self._driver.functions is None:
             raise ValueError("the board is closed")
-        return self._library
+        return self._driver.functions
 
     def _call(self, name: str, *arguments):
-        with _library.lock:
-            return getattr(self._driver(), name)(*arguments)
+        with self._driver.lock:
+            return getattr(self._functions(), name)(*arguments)
 
     def _check_device(self) -> None:
-        self._driver()  # a closed Board says so, whatever its device does
+        self._functions()  # a closed Board says so, whatever its device does
         if (reason := self._device.gone()) is not None:
             raise BoardGone(self._device.path, reason)
 
@@ -187,8 +220,8 @@ class Board:
 
     def _convert(self, name: str, channel: int):
         """One conversion; None when the board left it unanswered."""
-        with _library.lock:
-            driver = self._driver()
+        with self._driver.lock:
+            driver = self._functions()
             driver.csa(-1, _NO_ANSWER)  # channel -1 sets the reply bytes and sends nothing
             value = getattr(driver, name)(channel)
         return None if value > _HIGHEST[name] else value
@@ -285,7 +318,8 @@ class Board:
         that cannot start inside its slot is skipped and counted in
         `missed`. duration (seconds) or count (scheduled scans) ends it;
         with neither it runs until Ctrl-C. Ctrl-C always ends it early and
-        returns what was taken (`interrupted` is then True). volts=False
+        returns what was taken (`interrupted` is then True). Values are in
+        each input's unit (the channel file's, else volts); volts=False
         records counts. An interval shorter than the scan itself is refused
         with ValueError, giving the shortest one.
 
@@ -294,8 +328,7 @@ class Board:
         same recording goes on. The slots in between count as missed, and
         `gaps` gives each gap's start and end.
         """
-        numbers = list(range(INPUTS)) if channels is None else [_channel(c, INPUTS, "input") for c in channels]
-        return record(self, numbers, interval, duration, count, volts)
+        return record([self], channels, interval, duration, count, volts)
 
     def wait_for_board(self, timeout: float | None = None) -> bool:
         """Wait until the board is back and answers: True, or False after
@@ -306,8 +339,9 @@ class Board:
         deadline = None if timeout is None else time.monotonic() + timeout
         return self._follow(deadline, deadline)
 
-    def _follow(self, deadline: float | None, last_load: float | None) -> bool:
-        """wait_for_board's loop; no load of the driver starts after last_load."""
+    def _follow(self, deadline: float | None, last_load: float | None, stop=None) -> bool:
+        """wait_for_board's loop; no load of the driver starts after last_load,
+        and it ends (False) when the `stop` event is set."""
         tried = None  # the device node the last load found, if no board answered there
         while True:
             gone = self._device.gone()
@@ -318,7 +352,7 @@ class Board:
                 self._reload()
                 tried = found
                 continue
-            if not _pause(deadline):
+            if not _pause(deadline, stop):
                 return False
 
     def _answers(self) -> bool:
@@ -328,26 +362,15 @@ class Board:
             return False
 
     def _reload(self) -> None:
-        """Unload the driver, which closes the port, and load it again, which
-        opens the device anew and waits two seconds."""
-        with _library.lock:
-            library, self._library = self._driver(), None
-            _library.unload(library)
-            if _library.still_loaded(self._library_name):
-                self._library = _library.load(self._library_name)
-                raise RuntimeError("another Board in this process holds the driver: close it first")
-            with _device.chosen(self._device.path):
-                self._load_again()
-            self._device = _device.Device(self._device.path)
+        """Unload this Board's driver, which closes the port, and load it
+        again, which opens the device anew and waits two seconds."""
+        with self._driver.lock:
+            self._functions()
+            self._driver.unload()
+            self._driver.load(self.device)
+            self._device = _device.Device(self.device)
             self._unanswered = 0
             self._after_reset()
-
-    def _load_again(self) -> None:
-        try:
-            self._library = _library.load(self._library_name)
-        except KeyboardInterrupt:  # raised as the load returned: the driver is loaded, keep it
-            self._library = _library.adopt(self._library_name)
-            raise
 
     def _after_reset(self) -> None:
         """The board starts with its outputs at rest: set them again, or forget them."""
@@ -355,14 +378,13 @@ class Board:
             self._outputs.clear()
             return
         for (name, channel), value in self._outputs.items():
-            getattr(self._library, name)(channel, value)
+            getattr(self._driver.functions, name)(channel, value)
 
     def close(self) -> None:
-        """Unload the driver (the last Board to close closes the device)."""
-        with _library.lock:
-            if self._library is not None:
-                _library.unload(self._library)
-                self._library = None
+        """Unload this Board's driver, which closes its device."""
+        with self._driver.lock:
+            self._driver.unload()
+        _device.release(self)
 
     def __enter__(self) -> "Board":
         return self
@@ -371,13 +393,17 @@ class Board:
         self.close()
 
     def __repr__(self) -> str:
-        return "<vostrelle.Board " + ("closed" if self._library is None else "open") + ">"
+        state = "closed" if self._driver.functions is None else "open"
+        return f"<vostrelle.Board {self.device} {state}>"
 
 
-def _pause(deadline: float | None) -> bool:
-    """Sleep while a gone or silent board is watched; False when the deadline has passed."""
+def _pause(deadline: float | None, stop=None) -> bool:
+    """Sleep while a gone or silent board is watched; False when the deadline
+    has passed or the `stop` event is set."""
     left = WATCH_SECONDS if deadline is None else min(WATCH_SECONDS, deadline - time.monotonic())
     if left <= 0:
         return False
-    time.sleep(left)
-    return True
+    if stop is None:
+        time.sleep(left)
+        return True
+    return not stop.wait(left)

@@ -1,0 +1,158 @@
+"""Several boards in one process, and channels in the units of their sensors."""
+
+import os
+import subprocess
+import threading
+import time
+
+import matplotlib
+import numpy
+import pytest
+
+import vostrelle
+from vostrelle import _channels
+
+
+def simulate(*options):
+    return subprocess.Popen([os.environ["VOSTRELLE_SIM"], *options], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True)
+
+
+def plug_in(link, processes):
+    """A board at input 0 = 900 reached through `link`."""
+    processes.append(simulate(f"--link={link}", "--input=0=900"))
+    while not os.path.exists(link) and processes[-1].poll() is None:
+        time.sleep(0.02)
+
+
+@pytest.fixture(scope="module")
+def simulators(tmp_path_factory):
+    """The simulators' processes, stopped at the end; the first serves a
+    terminal at input 0 = 100, the others the second board's link."""
+    processes = [simulate("--print-device", "--input=0=100")]
+    yield processes
+    for process in processes:
+        process.terminate()
+        process.wait()
+
+
+@pytest.fixture(scope="module")
+def two_boards(simulators, tmp_path_factory):
+    """Two simulated boards, inputs 0 at counts 100 and 900; the first has a
+    channel file that reports its input 0 as a temperature (10 mV/°C)."""
+    device, link = simulators[0].stdout.readline().strip(), str(tmp_path_factory.mktemp("link") / "board")
+    plug_in(link, simulators)
+    channels = tmp_path_factory.mktemp("channels") / "channels.toml"
+    channels.write_text(f'[[board]]\ndevice = "{device}"\n[board.input.0]\nname = "bath temperature"\n'
+                        'unit = "°C"\ndecimals = 1\ngain = 100.0\n')
+    with vostrelle.Board(device, channels_file=channels) as first, vostrelle.Board(link) as second:
+        yield first, second
+
+
+def count(board):
+    """Input 0's count, or None while a busy machine leaves the board's replies late."""
+    try:
+        return board.inputs[0].count()
+    except vostrelle.BoardSilent:
+        return None
+
+
+def test_readings_never_come_from_the_other_board(two_boards):
+    first, second = two_boards
+    readings = [(count(first), count(second)) for _ in range(5000)]
+    assert not any(a == 900 or b == 100 for a, b in readings)
+    assert sum(a == 100 and b == 900 for a, b in readings) >= 0.5 * len(readings)
+
+
+def test_two_boards_record_together_in_the_time_of_one(two_boards):
+    first, second = two_boards
+    assert first.wait_for_board(timeout=5) and second.wait_for_board(timeout=5)
+    # A scan of eight inputs in volts takes 17.6 ms: one board after the other would miss a slot in three.
+    recording = vostrelle.record([first, second], interval=0.025, count=40)
+    assert len(recording) >= 36 and max(recording.missed_by_board.values()) <= 6
+    assert recording.names[0] == f"{first.device} bath temperature (°C)"
+    assert recording.names[8] == f"{second.device} EA0(PA0)0..5V" and recording.units[8] == "V"
+    assert (abs(recording[first, 0] - 100 * 500 / 1023) < 1e-9).mean() >= 0.9
+    assert (recording[second.device, 0] == 900 * 5 / 1023).mean() >= 0.9
+    with pytest.raises(KeyError, match="several boards have it"):
+        recording[0]
+    matplotlib.use("Agg")
+    left = recording.plot()
+    assert (left.get_ylabel(), left.figure.axes[1].get_ylabel()) == ("°C", "volts")
+
+
+def test_one_board_unplugged_and_back_while_the_other_records_every_slot(two_boards, simulators):
+    first, second = two_boards
+    threading.Timer(0.6, simulators[-1].terminate).start()
+    threading.Timer(0.9, plug_in, (second.device, simulators)).start()
+    recording = vostrelle.record([first, second], channels=[0], interval=0.05, count=72, volts=False)
+    # The other board's two-second reload does not hold this one up (that would miss 40 slots); a busy
+    # machine may leave a few replies late.
+    assert recording.missed_by_board[first.device] <= 4 and len(recording) >= 68
+    [(start, end)] = recording.gaps_by_board[second.device]
+    assert 0.5 < start < 1.2 and 2.9 < end < 3.6  # back after the replug and the driver's two seconds
+    during = (recording.times > start + 0.05) & (recording.times < end - 0.05)
+    assert numpy.isnan(recording[second, 0][during]).all()
+    assert (recording[first, 0][during] == 100).mean() > 0.9
+    assert (recording[second, 0][recording.times > end] == 900).mean() > 0.9
+
+
+def test_a_device_open_already_is_refused_by_any_name(two_boards, tmp_path):
+    first, _ = two_boards
+    link = tmp_path / "board"
+    link.symlink_to(first.device)
+    for name in (first.device, str(link)):
+        with pytest.raises(vostrelle.BoardInUse, match=f"the board at {name} is open already"):
+            vostrelle.Board(name)
+
+
+def test_a_port_says_what_it_is_and_who_holds_it(two_boards):
+    _, second = two_boards
+    port = vostrelle._ports.describe(second.device)
+    assert port.usb is None and port.serial is None and port.mode.startswith("c") and port.can_open
+    assert "vostrelle-sim" in [program for _, program in port.held_by]  # this process is not listed
+    assert all(isinstance(found, vostrelle.Port) for found in vostrelle.boards())
+
+
+def test_inputs_report_in_the_channel_files_units(two_boards):
+    first, second = two_boards
+    temperature = first.inputs[0]
+    assert (temperature.label, temperature.unit) == ("bath temperature", "°C")
+    assert abs(temperature.value() - 100 * temperature.volts()) < 1e-9
+    assert (second.inputs[0].label, second.inputs[0].unit) == ("EA0(PA0)0..5V", "V")
+    assert second.inputs[0].value() == second.inputs[0].volts()
+
+
+def test_each_scale_kind(tmp_path):
+    path = tmp_path / "channels.toml"
+    path.write_text('[[board]]\nserial = "A1"\n'
+                    "[board.input.0]\ngain = 2.0\noffset = -1.0\n"
+                    "[board.input.1]\ncalibration = [[0.5, 10.0], [4.5, 1000.0]]\n"
+                    "[board.input.2]\ntable = [[0.4, 80.0], [1.0, 30.0], [2.5, 10.0]]\n")
+    [board] = _channels.read(path)
+    assert _channels.channels_of([board], "/dev/ttyACM7", "A1") is board.inputs
+    linear, calibrated, table = (board.inputs[k].value for k in range(3))
+    assert (linear(0.0), linear(2.5)) == (-1.0, 4.0)
+    assert (calibrated(0.5), calibrated(4.5), calibrated(2.5)) == (10.0, 1000.0, 505.0)
+    assert (table(0.0), table(0.7), table(1.75), table(5.0)) == (80.0, 55.0, 20.0, 10.0)
+
+
+@pytest.mark.parametrize("text, message", [
+    ('[[board]]\ndevice = "/dev/x"\n[board.input.0]\ngian = 2.0\n',
+     "4: unknown key 'gian' in [board.input.0] "
+     "(use name, unit, decimals, gain, offset, calibration, table, limits)"),
+    ('[[board]]\ndevice = "/dev/x"\n\n[board.input.9]\ngain = 2.0\n',
+     "4: input 9 does not exist: the board has inputs 0..7"),
+    ('[[board]]\ndevice = "/dev/x"\n[board.input.2]\nname = "d"\ntable = [[0.4, 80.0],\n'
+     "  [2.5, 10.0], [1.0, 30.0]]\n", "5: the table's volts must increase (1.0 after 2.5)"),
+    ('[[board]]\ndevice = "/dev/x"\n[board.input.1]\ncalibration = [[1.2, 0.0], [1.2, 5.0]]\n',
+     "4: a calibration needs two different volts (both 1.2)"),
+    ('[[board]]\ndevice = "/dev/x"\n[board.input.0]\nunit = °C\n',
+     "4: invalid value (column 8): write text in double quotes"),
+])
+def test_a_bad_file_names_its_line_and_what_to_write(tmp_path, text, message):
+    path = tmp_path / "channels.toml"
+    path.write_text(text)
+    with pytest.raises(vostrelle.ChannelFileError) as error:
+        _channels.read(path)
+    assert str(error.value).startswith(f"{path}:{message}")

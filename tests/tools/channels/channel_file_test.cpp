@@ -44,6 +44,16 @@ TEST(channel_file, gives_each_boards_inputs_matched_by_serial_or_device)
     EXPECT_EQ(board_for(file, "/dev/ttyACM0", "VS0043"), nullptr);
 }
 
+TEST(channel_file, the_packaged_example_reads_as_its_comments_say)
+{
+    const auto file = find_channel_file(VOSTRELLE_EXAMPLE_CHANNELS);
+    ASSERT_TRUE(file);
+    const auto &inputs = file->boards.at(0).inputs;
+    EXPECT_EQ(value_text(*inputs[0], 0.25), "25.0"); // 250 mV from the LM35
+    EXPECT_EQ(value_text(*inputs[1], 2.5), "505");
+    EXPECT_EQ(value_text(*inputs[2], 0.7), "55.000");
+}
+
 std::string error_of(const std::string &text)
 {
     try {

@@ -34,7 +34,10 @@ function waitFor(child, test) {
     const timer = setInterval(() => {
       if (test(child.output)) { clearInterval(timer); clearTimeout(limit); resolve(); }
     }, 50);
-    const limit = setTimeout(() => { clearInterval(timer); reject(new Error(`waited for:\n${child.output}`)); }, 60000);
+    const limit = setTimeout(() => {
+      clearInterval(timer);
+      reject(new Error(`waited for:\n${child.output}`));
+    }, 60000);
   });
 }
 
@@ -57,7 +60,8 @@ async function twoBoards(browser, children) {
   const simB = start(simProgram, ["--link", b, "--input", "0=700", "--trace"]);
   children.push(simA, simB);
   await waitFor(simA, () => fs.existsSync(a) && fs.existsSync(b));
-  const panel = start(panelProgram, ["--port", "0", "--device", a, "--device", b, "--channels-file", channels]);
+  const panel = start(panelProgram,
+    ["--port", "0", "--device", a, "--device", b, "--channels-file", channels]);
   children.push(panel);
   await waitFor(panel, (out) => /token=[0-9a-f]+/.test(out));
   const link = panel.output.match(/http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]+/)[0];
@@ -73,7 +77,8 @@ async function twoBoards(browser, children) {
     document.querySelector("section.board .value-0").classList.contains("beyond")));
   check("  named as the channel file names it", await page.evaluate(() =>
     document.querySelector("section.board .name").textContent) === "bath temperature (°C)");
-  check("the second section shows its own board's input 0 in volts", await valueShown(page, 1, 0) === "3.421 V");
+  check("the second section shows its own board's input 0 in volts",
+    await valueShown(page, 1, 0) === "3.421 V");
 
   await page.click("section.board:nth-of-type(2) .led");
   await page.waitForFunction(() => document.querySelectorAll("section.board .led")[1]

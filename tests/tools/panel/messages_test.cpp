@@ -64,7 +64,8 @@ TEST(messages, the_first_event_names_everything_and_gives_the_board_limits)
 TEST(messages, channels_carry_their_unit_scale_and_limits_and_null_where_the_file_names_none)
 {
     input_channels inputs;
-    inputs[0] = channels::channel{"bath", "°C", 1, channels::linear_scale(100, -2.5), std::array{10.0, 40.0}};
+    const std::array limits{10.0, 40.0};
+    inputs[0] = channels::channel{"bath", "°C", 1, channels::linear_scale(100, -2.5), limits};
     inputs[2] = channels::channel{"", "cm", 3, channels::table_scale({{0.4, 80}, {1, 30}}), std::nullopt};
     EXPECT_EQ(
         channels_json(inputs),

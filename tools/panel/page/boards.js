@@ -30,168 +30,191 @@ function beyondLimits(channel, value) {
 
 // One board's section; `board` is its number in the server's order.
 function boardSection(board, root) {
-  const panel = { board, windowSeconds: 30, paused: false, times: [], columns: [], plot: null, stream: null,
-    recording: false, drawPending: false, interval: 0.04, channels: [], outputs: null };
-  const $ = (name) => root.querySelector(`.${name}`);
-  const url = (path) => `${path}?board=${board}`;
-
-  async function post(path, value = "") {
-    const response = await fetch(url(path), { method: "POST", body: String(value),
-      headers: { "Content-Type": "text/plain" } });
-    const text = await response.text();
-    $("error").textContent = response.ok ? "" : text.trim();
-    if (!response.ok) throw new Error(text);
-    return JSON.parse(text);
-  }
-
-  function buildChannels(inputs) {
-    inputs.forEach((name, k) => {
-      const channel = panel.channels[k];
-      const label = document.createElement("label");
-      label.innerHTML = `<input type="checkbox" checked><span class="swatch"></span><span class="name"></span>` +
-        `<span class="value value-${k}"></span>`;
-      label.querySelector(".swatch").style.background = colorOf(k);
-      label.querySelector(".name").textContent = channel ? `${channel.name || name} (${channel.unit})` : name;
-      if (channel && channel.limits) label.title = `limits ${channel.limits[0]} to ${channel.limits[1]} ${channel.unit}`;
-      label.querySelector("input").addEventListener("change",
-        (e) => panel.plot.setSeries(k + 1, { show: e.target.checked }));
-      $("channels").append(label);
-    });
-  }
-
-  function buildLines(lines) {
-    lines.forEach((name, k) => {
-      const label = document.createElement("label");
-      label.innerHTML = `<input type="checkbox" class="line-${k}"><span></span>`;
-      label.querySelector("span").textContent = name;
-      label.querySelector("input").addEventListener("change", (e) => {
-        post(`/line/${k}`, e.target.checked ? 1 : 0).then(showOutputs, () => showOutputs(panel.outputs));
-      });
-      $("lines").append(label);
-    });
-  }
-
-  function buildChart(inputs) {
-    const series = [{ label: "seconds" }].concat(inputs.map((name, k) => (
-      { label: name, stroke: colorOf(k), width: 1.5, value: (u, v) => valueText(panel.channels[k], v) })));
-    panel.plot = new uPlot({ width: $("chart").clientWidth, height: 300, series, legend: { show: false },
-      scales: { x: { time: false } }, axes: [{ label: "seconds" }, { label: "value" }] },
-    [[], ...panel.columns], $("chart"));
-    window.addEventListener("resize", () => panel.plot.setSize({ width: $("chart").clientWidth, height: 300 }));
-  }
-
-  function build(hello) {
-    $("title").textContent = hello.title;
-    panel.channels = hello.channels || [];
-    buildChannels(hello.inputs);
-    buildLines(hello.lines);
-    $("pwm").max = hello.limits.pwm;
-    $("frequency").max = hello.limits.frequency;
-    $("frequency-range").textContent = `(0 to ${hello.limits.frequency})`;
-    for (const name of ["led", "pwm", "frequency"]) $(name).disabled = false;
-    buildChart(hello.inputs);
-  }
-
-  // Values in the channels' units, as the page shows and draws them.
-  const scaled = (k, volts) => (panel.channels[k] ? volts.map((v) => scaleOf(panel.channels[k], v)) : volts);
-
-  function append(received) {
-    panel.times.push(...received.t);
-    received.v.forEach((values, k) => panel.columns[k].push(...scaled(k, values)));
-    const newest = panel.times[panel.times.length - 1];
-    let drop = 0;
-    while (drop < panel.times.length && panel.times[drop] < newest - panel.windowSeconds) drop++;
-    panel.times.splice(0, drop);
-    panel.columns.forEach((column) => column.splice(0, drop));
-    scheduleDraw();
-  }
-
-  function scheduleDraw() {
-    if (panel.paused || panel.drawPending) return;
-    panel.drawPending = true;
-    requestAnimationFrame(() => {
-      panel.drawPending = false;
-      if (panel.paused) return;
-      const newest = panel.times.length ? panel.times[panel.times.length - 1] : 0;
-      panel.plot.setData([panel.times, ...panel.columns], false);
-      panel.plot.setScale("x", { min: Math.max(0, newest - panel.windowSeconds),
-        max: Math.max(newest, panel.windowSeconds) });
-      panel.plot.setScale("y", {}); // fits the values, whatever their unit
-      panel.columns.forEach((column, k) => {
-        const last = column.length ? column[column.length - 1] : null;
-        $(`value-${k}`).textContent = valueText(panel.channels[k], last);
-        $(`value-${k}`).classList.toggle("beyond", beyondLimits(panel.channels[k], last));
-      });
-    });
-  }
-
-  function showOutputs(outputs) {
-    panel.outputs = outputs;
-    outputs.lines.forEach((value, k) => { $(`line-${k}`).checked = value > 0; });
-    $("led").setAttribute("aria-pressed", String(outputs.lines[0] > 0));
-    if (document.activeElement !== $("pwm")) $("pwm").value = outputs.pwm;
-    $("pwm-value").textContent = outputs.pwm;
-    if (document.activeElement !== $("frequency")) $("frequency").value = outputs.frequency;
-  }
-
-  function showStatus(status) {
-    const missed = status.missed ? `, ${status.missed} slot${status.missed === 1 ? "" : "s"} missed` : "";
-    const trouble = troubles[status.board] ? `${troubles[status.board](status.since)}; ` : "";
-    $("status").textContent = `${status.device}: ${trouble}${answers[status.answer]}; ` +
-      `${status.rate.toFixed(1)} scans/s${missed}`;
-    $("status").classList.toggle("trouble", status.answer !== "whole" || trouble !== "");
-    panel.recording = status.recording.on;
-    $("record").textContent = status.recording.on ? "Stop and download" : "Record";
-    $("record").classList.toggle("on", status.recording.on);
-    $("record-state").textContent = status.recording.on ? `recording: ${status.recording.rows} scans` : "";
-  }
-
-  function connect() {
-    if (panel.stream) panel.stream.close();
-    panel.stream = new EventSource(url(`/events/${panel.windowSeconds}`));
-    panel.stream.addEventListener("hello", (e) => {
-      const hello = JSON.parse(e.data);
-      if (!panel.plot) build(hello);
-      panel.interval = hello.interval;
-      panel.times = [];
-      panel.columns = hello.inputs.map(() => []);
-      append(hello.scans);
-      showOutputs(hello.outputs);
-      showStatus(hello.status);
-    });
-    panel.stream.addEventListener("scans", (e) => append(JSON.parse(e.data)));
-    panel.stream.addEventListener("outputs", (e) => showOutputs(JSON.parse(e.data)));
-    panel.stream.addEventListener("status", (e) => showStatus(JSON.parse(e.data)));
-    panel.stream.onerror = () => { $("status").textContent = "no connection to vostrelle-panel"; };
-  }
-
-  function download() {
-    const link = document.createElement("a");
-    link.href = url("/recording.csv");
-    link.download = `vostrelle-recording-board-${board}.csv`;
-    document.body.append(link);
-    link.click();
-    link.remove();
-  }
-
-  $("pwm").addEventListener("change", () => post("/pwm", $("pwm").value).then(showOutputs, () => {}));
-  $("frequency").addEventListener("change",
-    () => post("/frequency", $("frequency").value).then(showOutputs, () => showOutputs(panel.outputs)));
-  $("led").addEventListener("click",
-    () => post("/led", panel.outputs.lines[0] > 0 ? 0 : 1).then(showOutputs, () => {}));
-  $("pause").addEventListener("click", () => {
-    panel.paused = !panel.paused;
-    $("pause").textContent = panel.paused ? "Resume" : "Pause";
-    scheduleDraw();
-  });
-  $("window").addEventListener("change", () => { panel.windowSeconds = Number($("window").value); connect(); });
-  $("record").addEventListener("click", async () => {
-    if (!panel.recording) return showStatus(await post("/record/start"));
-    try { showStatus(await post("/record/stop")); } catch (error) { /* stopped already: the rows are there */ }
-    download();
-  });
-  connect();
+  const panel = { board, root, windowSeconds: 30, paused: false, times: [], columns: [], plot: null,
+    stream: null, recording: false, drawPending: false, interval: 0.04, channels: [], outputs: null };
+  panel.$ = (name) => root.querySelector(`.${name}`);
+  panel.url = (path) => `${path}?board=${board}`;
+  wireControls(panel);
+  connect(panel);
   return panel;
+}
+
+async function post(panel, path, value = "") {
+  const response = await fetch(panel.url(path), { method: "POST", body: String(value),
+    headers: { "Content-Type": "text/plain" } });
+  const text = await response.text();
+  panel.$("error").textContent = response.ok ? "" : text.trim();
+  if (!response.ok) throw new Error(text);
+  return JSON.parse(text);
+}
+
+function buildChannels(panel, inputs) {
+  inputs.forEach((name, k) => {
+    const channel = panel.channels[k];
+    const label = document.createElement("label");
+    label.innerHTML = `<input type="checkbox" checked><span class="swatch"></span>` +
+      `<span class="name"></span><span class="value value-${k}"></span>`;
+    label.querySelector(".swatch").style.background = colorOf(k);
+    label.querySelector(".name").textContent = channel ? `${channel.name || name} (${channel.unit})` : name;
+    if (channel && channel.limits) {
+      label.title = `limits ${channel.limits[0]} to ${channel.limits[1]} ${channel.unit}`;
+    }
+    label.querySelector("input").addEventListener("change",
+      (e) => panel.plot.setSeries(k + 1, { show: e.target.checked }));
+    panel.$("channels").append(label);
+  });
+}
+
+function buildLines(panel, lines) {
+  lines.forEach((name, k) => {
+    const label = document.createElement("label");
+    label.innerHTML = `<input type="checkbox" class="line-${k}"><span></span>`;
+    label.querySelector("span").textContent = name;
+    label.querySelector("input").addEventListener("change", (e) => {
+      post(panel, `/line/${k}`, e.target.checked ? 1 : 0)
+        .then((o) => showOutputs(panel, o), () => showOutputs(panel, panel.outputs));
+    });
+    panel.$("lines").append(label);
+  });
+}
+
+function buildChart(panel, inputs) {
+  const chart = panel.$("chart");
+  const series = [{ label: "seconds" }].concat(inputs.map((name, k) => (
+    { label: name, stroke: colorOf(k), width: 1.5, value: (u, v) => valueText(panel.channels[k], v) })));
+  panel.plot = new uPlot({ width: chart.clientWidth, height: 300, series, legend: { show: false },
+    scales: { x: { time: false } }, axes: [{ label: "seconds" }, { label: "value" }] },
+  [[], ...panel.columns], chart);
+  window.addEventListener("resize", () => panel.plot.setSize({ width: chart.clientWidth, height: 300 }));
+}
+
+function build(panel, hello) {
+  panel.$("title").textContent = hello.title;
+  panel.channels = hello.channels || [];
+  buildChannels(panel, hello.inputs);
+  buildLines(panel, hello.lines);
+  panel.$("pwm").max = hello.limits.pwm;
+  panel.$("frequency").max = hello.limits.frequency;
+  panel.$("frequency-range").textContent = `(0 to ${hello.limits.frequency})`;
+  for (const name of ["led", "pwm", "frequency"]) panel.$(name).disabled = false;
+  buildChart(panel, hello.inputs);
+}
+
+// The received volts in the channels' units, kept for the window shown.
+function append(panel, received) {
+  panel.times.push(...received.t);
+  received.v.forEach((values, k) => {
+    const channel = panel.channels[k];
+    panel.columns[k].push(...(channel ? values.map((v) => scaleOf(channel, v)) : values));
+  });
+  const newest = panel.times[panel.times.length - 1];
+  let drop = 0;
+  while (drop < panel.times.length && panel.times[drop] < newest - panel.windowSeconds) drop++;
+  panel.times.splice(0, drop);
+  panel.columns.forEach((column) => column.splice(0, drop));
+  scheduleDraw(panel);
+}
+
+function scheduleDraw(panel) {
+  if (panel.paused || panel.drawPending) return;
+  panel.drawPending = true;
+  requestAnimationFrame(() => {
+    panel.drawPending = false;
+    if (!panel.paused) draw(panel);
+  });
+}
+
+function draw(panel) {
+  const newest = panel.times.length ? panel.times[panel.times.length - 1] : 0;
+  panel.plot.setData([panel.times, ...panel.columns], false);
+  panel.plot.setScale("x", { min: Math.max(0, newest - panel.windowSeconds),
+    max: Math.max(newest, panel.windowSeconds) });
+  panel.plot.setScale("y", {}); // fits the values, whatever their unit
+  panel.columns.forEach((column, k) => {
+    const last = column.length ? column[column.length - 1] : null;
+    panel.$(`value-${k}`).textContent = valueText(panel.channels[k], last);
+    panel.$(`value-${k}`).classList.toggle("beyond", beyondLimits(panel.channels[k], last));
+  });
+}
+
+function showOutputs(panel, outputs) {
+  panel.outputs = outputs;
+  outputs.lines.forEach((value, k) => { panel.$(`line-${k}`).checked = value > 0; });
+  panel.$("led").setAttribute("aria-pressed", String(outputs.lines[0] > 0));
+  if (document.activeElement !== panel.$("pwm")) panel.$("pwm").value = outputs.pwm;
+  panel.$("pwm-value").textContent = outputs.pwm;
+  if (document.activeElement !== panel.$("frequency")) panel.$("frequency").value = outputs.frequency;
+}
+
+function showStatus(panel, status) {
+  const missed = status.missed ? `, ${status.missed} slot${status.missed === 1 ? "" : "s"} missed` : "";
+  const trouble = troubles[status.board] ? `${troubles[status.board](status.since)}; ` : "";
+  panel.$("status").textContent = `${status.device}: ${trouble}${answers[status.answer]}; ` +
+    `${status.rate.toFixed(1)} scans/s${missed}`;
+  panel.$("status").classList.toggle("trouble", status.answer !== "whole" || trouble !== "");
+  panel.recording = status.recording.on;
+  panel.$("record").textContent = status.recording.on ? "Stop and download" : "Record";
+  panel.$("record").classList.toggle("on", status.recording.on);
+  panel.$("record-state").textContent =
+    status.recording.on ? `recording: ${status.recording.rows} scans` : "";
+}
+
+function connect(panel) {
+  if (panel.stream) panel.stream.close();
+  panel.stream = new EventSource(panel.url(`/events/${panel.windowSeconds}`));
+  panel.stream.addEventListener("hello", (e) => {
+    const hello = JSON.parse(e.data);
+    if (!panel.plot) build(panel, hello);
+    panel.interval = hello.interval;
+    panel.times = [];
+    panel.columns = hello.inputs.map(() => []);
+    append(panel, hello.scans);
+    showOutputs(panel, hello.outputs);
+    showStatus(panel, hello.status);
+  });
+  panel.stream.addEventListener("scans", (e) => append(panel, JSON.parse(e.data)));
+  panel.stream.addEventListener("outputs", (e) => showOutputs(panel, JSON.parse(e.data)));
+  panel.stream.addEventListener("status", (e) => showStatus(panel, JSON.parse(e.data)));
+  panel.stream.onerror = () => { panel.$("status").textContent = "no connection to vostrelle-panel"; };
+}
+
+function download(panel) {
+  const link = document.createElement("a");
+  link.href = panel.url("/recording.csv");
+  link.download = `vostrelle-recording-board-${panel.board}.csv`;
+  document.body.append(link);
+  link.click();
+  link.remove();
+}
+
+async function switchRecording(panel) {
+  if (!panel.recording) return showStatus(panel, await post(panel, "/record/start"));
+  try {
+    showStatus(panel, await post(panel, "/record/stop"));
+  } catch (error) {
+    // stopped already: the rows are there to take
+  }
+  return download(panel);
+}
+
+function wireControls(panel) {
+  const shown = (outputs) => showOutputs(panel, outputs);
+  panel.$("pwm").addEventListener("change",
+    () => post(panel, "/pwm", panel.$("pwm").value).then(shown, () => {}));
+  panel.$("frequency").addEventListener("change", () => post(panel, "/frequency", panel.$("frequency").value)
+    .then(shown, () => shown(panel.outputs)));
+  panel.$("led").addEventListener("click",
+    () => post(panel, "/led", panel.outputs.lines[0] > 0 ? 0 : 1).then(shown, () => {}));
+  panel.$("pause").addEventListener("click", () => {
+    panel.paused = !panel.paused;
+    panel.$("pause").textContent = panel.paused ? "Resume" : "Pause";
+    scheduleDraw(panel);
+  });
+  panel.$("window").addEventListener("change", () => {
+    panel.windowSeconds = Number(panel.$("window").value);
+    connect(panel);
+  });
+  panel.$("record").addEventListener("click", () => switchRecording(panel));
 }
 
 // A channel's value for `volts`: its line (gain, offset) or its table.
@@ -200,13 +223,15 @@ function scaleOf(channel, volts) {
   if (!channel.table) return channel.gain * volts + channel.offset;
   const t = channel.table;
   if (volts <= t[0][0]) return t[0][1];
-  for (let i = 1; i < t.length; i++)
-    if (volts <= t[i][0]) return t[i - 1][1] + (t[i][1] - t[i - 1][1]) * (volts - t[i - 1][0]) / (t[i][0] - t[i - 1][0]);
+  for (let i = 1; i < t.length; i++) {
+    const [[v0, x0], [v1, x1]] = [t[i - 1], t[i]];
+    if (volts <= v1) return x0 + ((x1 - x0) * (volts - v0)) / (v1 - v0);
+  }
   return t[t.length - 1][1];
 }
 
-// The server tells the number of boards in its status; the page asks for
-// sections until a board is refused.
+// One section for each board the server has: it refuses the first number
+// beyond them.
 async function start() {
   const sections = [];
   for (let board = 0; ; board++) {

@@ -37,9 +37,11 @@ cp "$scratch/moving.toml" "$scratch/still.toml"
 cp "$scratch/moving.toml" "$scratch/original.toml"
 printf '[[board]]\ndevice = "%s"\n[board.input.0]\ngian = 100.0\n' "$scratch/bath" >"$scratch/bad.toml"
 
-VOSTRELLE_DEVICE=$scratch/bath VOSTRELLE_CHANNELS=$scratch/channels.toml \
-  "${runner[@]}" "$probe" record --channels 0,1 --count 2 --interval 50 >"$scratch/rows.csv" 2>/dev/null &
-recorder=$!
+record_bath() {
+  VOSTRELLE_DEVICE=$scratch/bath VOSTRELLE_CHANNELS=$scratch/channels.toml \
+    "${runner[@]}" "$probe" record --channels 0,1 --count 2 --interval 50 2>/dev/null
+}
+start_reading rows '^0.000000,31.3,0.000000$' record_bath
 VOSTRELLE_DEVICE=$scratch/moving python3 "$here/calibrate_pty.py" 10 30 "$scratch/moving.log" "input 3 set to" \
   "${runner[@]}" "$probe" calibrate 3 --channels-file "$scratch/moving.toml" >"$scratch/calibrated" 2>&1 &
 calibrator=$!
@@ -49,13 +51,13 @@ echo $? >"$scratch/equal.status"
 VOSTRELLE_CHANNELS=$scratch/bad.toml "${runner[@]}" "$probe" --simulate read >"$scratch/bad" 2>&1
 check "a bad channel file stops the probe with its line and what to use" \
   has bad "^vostrelle-probe: $scratch/bad.toml:4: unknown key 'gian' in \[board.input.0\] (use name, unit"
-wait $recorder
+finish_started
 wait $calibrator
 calibrated=$?
 
 check "record's header gives the unit of the channels the file names only" \
-  test "$(head -1 "$scratch/rows.csv")" = "seconds,bath temperature (°C),EA1(PA1)0..5V"
-check "and their values with the file's decimals" grep -q '^0.000000,31.3,0.000000$' "$scratch/rows.csv"
+  test "$(head -1 "$scratch/rows")" = "seconds,bath temperature (°C),EA1(PA1)0..5V"
+check "and their values with the file's decimals" has rows '^0.000000,31.3,0.000000$'
 check "calibrate exits 0" test "$calibrated" -eq 0
 check "and puts the two points in place of the input's scale" test "$(sed -n '/^\[board.input.3\]  # the sensor$/{n;p}' \
   "$scratch/moving.toml")" = "calibration = [[0.4888, 10], [1.4663, 30]]"

@@ -43,7 +43,7 @@ std::string calibration_line(point first, point second)
 {
     char buffer[160];
     (void)std::snprintf(buffer, sizeof buffer, "calibration = [[%.4f, %.10g], [%.4f, %.10g]]", first.volts,
-                  first.value, second.volts, second.value);
+                        first.value, second.volts, second.value);
     return buffer;
 }
 
@@ -75,14 +75,22 @@ std::vector<std::string> new_board(const board_identity &board)
             board.serial ? "serial = " + quoted(*board.serial) : "device = " + quoted(board.device)};
 }
 
+void refuse_equal_volts(const std::string &path, point first, point second)
+{
+    if (first.volts != second.volts)
+        return;
+    char volts[32];
+    (void)std::snprintf(volts, sizeof volts, "%.4f", first.volts);
+    throw file_error(path + ": a calibration needs two different volts (both " + volts +
+                     "): apply two different values; nothing written");
+}
+
 } // namespace
 
 std::string with_calibration(std::string_view text, const std::string &path, const board_identity &board,
                              int input, point first, point second)
 {
-    if (first.volts == second.volts)
-        throw file_error(path + ": a calibration needs two different volts (both " +
-                         std::to_string(first.volts).substr(0, 6) + "): apply two different values");
+    refuse_equal_volts(path, first, second);
     const channel_file file = parse_channel_file(text, path);
     const toml::table root = toml::parse(text, path);
     auto lines = lines_of(text);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -38,18 +39,18 @@ std::optional<double> typed_value(const char *which)
     }
 }
 
-// The input's volts, the mean of a few conversions; nothing when the board
-// does not answer.
+// The input's volts, the mean of a few answered conversions (a reply missed
+// now and then is asked again); nothing when the board does not answer.
 std::optional<double> measured_volts(session &s, int input)
 {
     double sum = 0;
-    for (int i = 0; i < readings_per_point; ++i) {
-        const auto volts = host::answered_volts(s, input);
-        if (!volts)
-            return std::nullopt;
-        sum += *volts;
-    }
-    return sum / readings_per_point;
+    int answered = 0;
+    for (int tries = 0; answered < readings_per_point && tries < 4 * readings_per_point; ++tries)
+        if (const auto volts = host::answered_volts(s, input)) {
+            sum += *volts;
+            ++answered;
+        }
+    return answered == readings_per_point ? std::optional(sum / readings_per_point) : std::nullopt;
 }
 
 std::optional<channels::point> calibration_point(session &s, int input, const char *which)

@@ -8,6 +8,8 @@ install(TARGETS vostrelle EXPORT vostrelleTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
         PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(TARGETS vostrelle-probe vostrelle-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(FILES packaging/examples/channels.toml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vostrelle-tools/examples
+        COMPONENT tools)
 if(VOSTRELLE_PANEL)
   install(TARGETS vostrelle-panel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()

@@ -14,7 +14,7 @@ status=0
 # One file a process, on every core: the panel's server.cpp alone takes over half a minute.
 printf '%s\n' $files | xargs -P "$(nproc)" -n 1 clang-tidy -p "$database" --quiet || status=1
 cppcheck --quiet --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
-  --std=c++20 --suppress=missingIncludeSystem -I include -I src -I tools/host -I tools/sim -I tests/support -I tools/common -I tools/probe \
+  --std=c++20 --suppress=missingIncludeSystem -I include -I src -I tools/host -I tools/sim -I tests/support -I tools/common -I tools/probe -I tools/channels \
   -i tools/panel/node_modules src tools || status=1
 [ $status -eq 0 ] && echo "lint: no findings"
 exit $status

@@ -9,7 +9,7 @@ packages=(
   cppcheck clang-tidy tmux file pkg-config dpkg-dev patchelf
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf lintian help2man
   python3-pytest python3-numpy python3-matplotlib python3-venv python3-pip
-  libboost-dev chromium curl iproute2
+  libboost-dev chromium curl iproute2 libtomlplusplus-dev
 )
 # Node.js and npm for the panel's chart library and its browser test; a
 # machine may have them from elsewhere already.

@@ -39,6 +39,7 @@ for triplet in i386-linux-gnu x86_64-linux-gnu; do
   check "pkg-config answers for $triplet" links_to $triplet
 done
 check "the man pages are installed" test -f "$root/usr/share/man/man1/vostrelle-probe.1.gz"
+check "the example channel file is installed" test -f "$root/usr/share/doc/vostrelle-tools/examples/channels.toml"
 
 start version "$root/usr/bin/vostrelle-probe" --version
 start info "$root/usr/bin/vostrelle-probe" --simulate info

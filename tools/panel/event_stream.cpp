@@ -51,10 +51,13 @@ net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const reque
         co_return;
     const counted open(pages);
     const bool chunked = takes_chunks(req);
-    stream_cursor cursor{board.first_within(history_s), board.output_changes(),
+    const std::size_t index = board_asked(req).value_or(0);
+    acquisition &board = *boards[index].board;
+    stream_cursor cursor{index, board.first_within(history_s), board.output_changes(),
                          std::chrono::steady_clock::now()};
     const auto history = board.scans_from(cursor.next_scan);
-    std::string events = event("hello", hello_json(board.names(), board.outputs(), status(), history));
+    std::string events = event(
+        "hello", hello_json(board.names(), board.outputs(), status(index), history, boards[index].channels));
     while (!error) {
         if (!events.empty()) {
             if (chunked)
@@ -70,6 +73,7 @@ net::awaitable<void> server::impl::stream(beast::tcp_stream &stream, const reque
 std::string server::impl::news(stream_cursor &cursor) const
 {
     std::string events;
+    const acquisition &board = *boards[cursor.board].board;
     if (const auto scans = board.scans_from(cursor.next_scan); !scans.empty())
         events += event("scans", scans_json(scans));
     if (const auto changes = board.output_changes(); changes != cursor.output_changes) {
@@ -78,7 +82,7 @@ std::string server::impl::news(stream_cursor &cursor) const
     }
     if (const auto now = std::chrono::steady_clock::now(); now - cursor.status_sent >= status_every) {
         cursor.status_sent = now;
-        events += event("status", status());
+        events += event("status", status(cursor.board));
     }
     return events;
 }

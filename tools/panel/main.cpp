@@ -1,11 +1,16 @@
 // vostrelle-panel's command line: load the driver, scan, serve the page until
 // Ctrl-C.
 #include <cstring>
+#include <deque>
 #include <iostream>
+#include <memory>
 
+#include "command_line.h"
 #include "host_main.h"
+#include "ports.h"
 #include "server.h"
 #include "session.h"
+#include "shown.h"
 #include "stop_signals.h"
 
 namespace {
@@ -22,6 +27,8 @@ struct command_line {
     std::string listen = "127.0.0.1";
     std::uint16_t port = 8765;
     bool restore_outputs = false;
+    std::vector<std::string> devices;
+    std::string channels_file;
 
     command_line()
     {
@@ -35,6 +42,12 @@ struct command_line {
         app.add_flag("--restore-outputs", restore_outputs,
                      "When the board comes back after an unplug, set its outputs again as last set here "
                      "(by default they stay as the reset board has them: off)");
+        app.add_option("--device", devices,
+                       "A board's device; repeat it to show several boards on one page, each in its own "
+                       "section (default: the one board the driver opens)");
+        app.add_option("--channels-file", channels_file,
+                       "With --device: channel file giving the inputs' names, units and scales (default: "
+                       "$VOSTRELLE_CHANNELS, else ~/.config/vostrelle/channels.toml)");
     }
 };
 
@@ -50,30 +63,80 @@ void warn_plain_http(std::uint16_t port)
                  "  then open the printed link there.\n";
 }
 
-int serve(const command_line &c, const std::vector<std::string> &libraries,
-          std::optional<sim::fault_mode> mode)
+// Until Ctrl-C: the boards scanned, the page served.
+int run_panel(const command_line &c, std::vector<std::unique_ptr<panel::acquisition>> &boards,
+              panel::server &server, const std::string &shown)
 {
-    auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
-    if (!session)
-        return 1;
-    panel::acquisition board(*session, c.restore_outputs);
-    panel::server server(board, {session->device, mode.has_value()});
     if (const auto failure = server.listen(c.listen, c.port)) {
         std::cerr << "vostrelle-panel: " << *failure << "\n";
         return 1;
     }
     if (server.reachable_from_network())
         warn_plain_http(server.port());
-    std::cout << "vostrelle-panel: board on " << session->device << (mode ? " (simulated)" : "") << "\n"
+    std::cout << shown << "\n"
               << "Open this link once (its token then becomes a cookie in that browser); Ctrl-C to stop:\n"
               << "  " << server.url() << std::endl;
-    board.start([&server] { server.wake_streams(); });
+    for (auto &board : boards)
+        board->start([&server] { server.wake_streams(); });
     server.start();
     const int signal = tools::wait_for_stop(std::nullopt);
-    board.stop();
+    for (auto &board : boards)
+        board->stop();
     server.stop();
     std::cerr << "vostrelle-panel: stopped by SIG" << sigabbrev_np(signal) << "\n";
     return 0;
+}
+
+int serve(const command_line &c, const std::vector<std::string> &libraries,
+          std::optional<sim::fault_mode> mode)
+{
+    auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
+    if (!session)
+        return 1;
+    std::vector<std::unique_ptr<panel::acquisition>> boards;
+    boards.push_back(std::make_unique<panel::acquisition>(*session, c.restore_outputs));
+    panel::server server(*boards[0], {session->device, mode.has_value()});
+    return run_panel(c, boards, server,
+                     "vostrelle-panel: board on " + session->device + (mode ? " (simulated)" : ""));
+}
+
+// The channels the file gives the board at `device` (by its USB serial or its path), as the page takes them.
+std::string channels_of(const std::optional<channels::channel_file> &file, const std::string &device)
+{
+    if (!file)
+        return panel::channels_json({});
+    const auto usb = probe::usb_identity_of(device);
+    const auto serial = usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
+    const channels::board_entry *entry = channels::board_for(*file, device, serial);
+    return panel::channels_json(entry ? entry->inputs : panel::input_channels{});
+}
+
+// Each board's driver loaded in turn (two seconds each), each scanned by its own loop.
+int serve_boards(const command_line &c, const std::vector<std::string> &libraries)
+{
+    std::optional<channels::channel_file> file;
+    try {
+        file = channels::find_channel_file(c.channels_file);
+    } catch (const channels::file_error &e) {
+        std::cerr << "vostrelle-panel: " << e.what() << "\n";
+        return 1;
+    }
+    std::deque<host::session> sessions; // where the loops find them, for as long as they run
+    std::vector<std::unique_ptr<panel::acquisition>> boards;
+    std::vector<panel::served_board> served;
+    for (const auto &device : c.devices) {
+        auto session = host::open_session(libraries, device);
+        if (!session)
+            return 1;
+        sessions.push_back(std::move(*session));
+        boards.push_back(std::make_unique<panel::acquisition>(sessions.back(), c.restore_outputs));
+        served.push_back({boards.back().get(), {device, false}, channels_of(file, device)});
+    }
+    panel::server server(std::move(served));
+    std::string shown = "vostrelle-panel: boards on";
+    for (const auto &device : c.devices)
+        shown += " " + device;
+    return run_panel(c, boards, server, shown);
 }
 
 } // namespace
@@ -82,7 +145,12 @@ int main(int argc, char **argv)
 {
     command_line c;
     const auto run = [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
-        return serve(c, libraries, mode);
+        if (!c.devices.empty() && mode) {
+            std::cerr << "vostrelle-panel: --simulate gives one simulated board; name boards with --device "
+                         "or simulate one, not both\n";
+            return tools::usage_error;
+        }
+        return c.devices.empty() ? serve(c, libraries, mode) : serve_boards(c, libraries);
     };
     return host::host_main("vostrelle-panel", c.app, c.host, argc, argv, run);
 }

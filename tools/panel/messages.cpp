@@ -30,7 +30,30 @@ std::string time_of_day(std::time_t when)
     return tools::json_string(text);
 }
 
+std::string number(double value)
+{
+    return tools::formatted("%.10g", value);
+}
+
+std::string channel_json(const std::optional<channels::channel> &c)
+{
+    if (!c)
+        return "null";
+    const auto pair = [](double a, double b) { return "[" + number(a) + "," + number(b) + "]"; };
+    const auto point = [&pair](const channels::point &p) { return pair(p.volts, p.value); };
+    return "{\"name\":" + tools::json_string(c->name) + ",\"unit\":" + tools::json_string(c->unit) +
+           ",\"decimals\":" + std::to_string(c->decimals) + ",\"gain\":" + number(c->scaling.gain) +
+           ",\"offset\":" + number(c->scaling.offset) +
+           (c->scaling.points.empty() ? "" : ",\"table\":" + json_array(c->scaling.points, point)) +
+           ",\"limits\":" + (c->limits ? pair((*c->limits)[0], (*c->limits)[1]) : "null") + "}";
+}
+
 } // namespace
+
+std::string channels_json(const input_channels &inputs)
+{
+    return json_array(inputs, channel_json);
+}
 
 std::string outputs_json(const output_state &outputs)
 {
@@ -64,7 +87,7 @@ std::string scans_json(const std::vector<scan> &scans)
 }
 
 std::string hello_json(const board_names &names, const output_state &outputs, const std::string &status,
-                       const std::vector<scan> &history)
+                       const std::vector<scan> &history, const std::string &channels)
 {
     const auto quoted = [](const std::string &text) { return tools::json_string(text); };
     const double interval_s = std::chrono::duration<double>(acquisition::interval).count();
@@ -75,7 +98,7 @@ std::string hello_json(const board_names &names, const output_state &outputs, co
            ",\"limits\":{\"pwm\":" + std::to_string(tools::board::pwm_highest) +
            ",\"frequency\":" + std::to_string(tools::board::frequency_highest) +
            "},\"outputs\":" + outputs_json(outputs) + ",\"status\":" + status +
-           ",\"scans\":" + scans_json(history) + "}";
+           ",\"scans\":" + scans_json(history) + (channels.empty() ? "" : ",\"channels\":" + channels) + "}";
 }
 
 std::string event(const char *name, const std::string &json)

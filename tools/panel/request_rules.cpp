@@ -45,6 +45,20 @@ std::string_view query_of(std::string_view target)
     return mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1);
 }
 
+std::optional<std::size_t> board_of_target(std::string_view target, std::size_t boards)
+{
+    constexpr std::string_view key = "board=";
+    const std::string_view query = query_of(target);
+    if (!query.starts_with(key))
+        return 0;
+    const std::string_view number = query.substr(key.size());
+    std::size_t board = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), board);
+    if (error != std::errc{} || end != number.data() + number.size() || board >= boards)
+        return std::nullopt;
+    return board;
+}
+
 std::vector<std::string_view> cookie_values(std::string_view header, std::string_view name)
 {
     std::vector<std::string_view> values;

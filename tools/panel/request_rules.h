@@ -35,6 +35,10 @@ struct refusal {
 std::string_view path_of(std::string_view target);
 std::string_view query_of(std::string_view target);
 
+// The board a target names with ?board=N among `boards`: 0 when it names
+// none, nothing when N is not one of them.
+std::optional<std::size_t> board_of_target(std::string_view target, std::size_t boards);
+
 // The values of every cookie `name` in a Cookie header: `name=value` pairs
 // separated by semicolons, spaces around them trimmed, a value in quotes
 // unquoted. Whatever the other pairs hold does not matter.

@@ -257,7 +257,7 @@ net::awaitable<bool> server::impl::serve_one(beast::tcp_stream &stream, beast::f
 std::optional<int> server::impl::stream_asked(const request &req) const
 {
     const request_facts asked = facts_of(req);
-    if (!is_events(asked) || access_refusal(*guard, asked))
+    if (!is_events(asked) || access_refusal(*guard, asked) || !board_asked(req))
         return std::nullopt;
     const auto history_s = events_history(path_of(asked.target));
     return std::holds_alternative<int>(history_s) ? std::optional(std::get<int>(history_s)) : std::nullopt;
@@ -268,6 +268,8 @@ response server::impl::respond(const request &req)
     const request_facts asked = facts_of(req);
     if (const auto refused = access_refusal(*guard, asked))
         return refuse(req, *refused);
+    if (!board_asked(req))
+        return refuse(req, {404, "the panel has no board " + std::string(query_of(asked.target).substr(6))});
     if (is_events(asked)) // what stream_asked() did not take
         return refuse(req, std::get<refusal>(events_history(path_of(asked.target))));
     return answer(req);
@@ -288,15 +290,32 @@ std::optional<std::string_view> argument_for(std::string_view route_path, std::s
 
 } // namespace
 
+std::optional<std::size_t> server::impl::board_asked(const request &req) const
+{
+    return board_of_target(req.target(), boards.size());
+}
+
+// The page's file at `path`: with several boards, their page at "/" and its
+// script; with one, the one-board page's files only.
+const page_file *server::impl::file_at(std::string_view path) const
+{
+    if (several() && path == "/")
+        path = "/boards.html";
+    else if (!several() && path.starts_with("/boards."))
+        return nullptr;
+    for (const page_file &file : page_files)
+        if (path == file.url)
+            return &file;
+    return nullptr;
+}
+
 response server::impl::answer(const request &req)
 {
     if (is_exchange(facts_of(req)))
         return exchange(req);
     const std::string_view path = path_of(req.target());
-    for (const page_file &file : page_files)
-        if (path == file.url)
-            return req.method() == http::verb::get ? serve_file(req, file)
-                                                   : wrong_method(req, http::verb::get);
+    if (const page_file *file = file_at(path))
+        return req.method() == http::verb::get ? serve_file(req, *file) : wrong_method(req, http::verb::get);
     for (const route &r : routes)
         if (const auto argument = argument_for(r.path, path))
             return req.method() == r.method ? (this->*r.handle)(req, *argument) : wrong_method(req, r.method);
@@ -331,17 +350,18 @@ response server::impl::change(const request &req, const std::variant<Asked, refu
     if (const auto *refused = std::get_if<refusal>(&asked))
         return refuse(req, *refused);
     const std::optional<output_state> made = make(std::get<Asked>(asked));
-    return made ? changed(req, *made) : refuse(req, {503, board.unreachable_reason()});
+    return made ? changed(req, *made) : refuse(req, {503, board_of(req).unreachable_reason()});
 }
 
 response server::impl::set_pwm(const request &req, std::string_view)
 {
-    return change(req, pwm_duty(req.body()), [this](int duty) { return board.set_pwm(duty); });
+    return change(req, pwm_duty(req.body()), [this, &req](int duty) { return board_of(req).set_pwm(duty); });
 }
 
 response server::impl::set_frequency(const request &req, std::string_view)
 {
-    return change(req, frequency_value(req.body()), [this](int value) { return board.set_frequency(value); });
+    return change(req, frequency_value(req.body()),
+                  [this, &req](int value) { return board_of(req).set_frequency(value); });
 }
 
 response server::impl::set_led(const request &req, std::string_view)
@@ -352,28 +372,28 @@ response server::impl::set_led(const request &req, std::string_view)
 response server::impl::set_line(const request &req, std::string_view line)
 {
     return change(req, switch_line(line, req.body()),
-                  [this](line_change asked) { return board.set_line(asked.line, asked.on); });
+                  [this, &req](line_change asked) { return board_of(req).set_line(asked.line, asked.on); });
 }
 
 response server::impl::start_recording(const request &req, std::string_view)
 {
-    if (!board.start_recording())
+    if (!board_of(req).start_recording())
         return refuse(req, {409, "a recording is running already"});
     wakes.wake_all();
-    return json(req, status());
+    return json(req, status(board_asked(req).value_or(0)));
 }
 
 response server::impl::stop_recording(const request &req, std::string_view)
 {
-    if (!board.stop_recording())
+    if (!board_of(req).stop_recording())
         return refuse(req, {409, "no recording is running"});
     wakes.wake_all();
-    return json(req, status());
+    return json(req, status(board_asked(req).value_or(0)));
 }
 
 response server::impl::recording(const request &req, std::string_view)
 {
-    const auto csv = board.recording_csv();
+    const auto csv = board_of(req).recording_csv();
     if (!csv)
         return refuse(req, {404, "nothing has been recorded yet: press Record first"});
     response res = answer_with(req, http::status::ok, "text/csv; charset=utf-8", *csv);
@@ -381,9 +401,12 @@ response server::impl::recording(const request &req, std::string_view)
     return res;
 }
 
-server::server(acquisition &board, panel_facts facts) : impl_(std::make_unique<impl>(board, std::move(facts)))
+server::server(acquisition &board, panel_facts facts)
+    : server(std::vector{served_board{&board, std::move(facts), {}}})
 {
 }
+
+server::server(std::vector<served_board> boards) : impl_(std::make_unique<impl>(std::move(boards))) {}
 
 server::~server()
 {

@@ -7,15 +7,26 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "acquisition.h"
 #include "messages.h"
 
 namespace vostrelle::panel {
 
+// One board the panel shows, and what the page says of it.
+struct served_board {
+    acquisition *board;
+    panel_facts facts;
+    std::string channels; // channels_json of its inputs; empty: the one-board page's volts
+};
+
 class server {
 public:
     server(acquisition &board, panel_facts facts);
+    // Several boards on one page, one section each; requests name theirs
+    // with ?board=N, N counted from 0 in the order given.
+    explicit server(std::vector<served_board> boards);
     ~server();
     server(const server &) = delete;
     server &operator=(const server &) = delete;

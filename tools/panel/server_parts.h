@@ -29,6 +29,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "access.h"
 #include "page_files.h"
@@ -99,14 +100,14 @@ struct connection_slot {
 
 // Where a live stream has got to.
 struct stream_cursor {
+    std::size_t board = 0;
     std::uint64_t next_scan = 0;
     std::uint64_t output_changes = 0;
     std::chrono::steady_clock::time_point status_sent;
 };
 
 struct server::impl {
-    acquisition &board;
-    panel_facts facts;
+    std::vector<served_board> boards;
     net::io_context io{1};
     tcp::acceptor acceptor{io};
     std::optional<access_guard> guard;
@@ -123,7 +124,14 @@ struct server::impl {
     };
     static const route routes[];
 
-    impl(acquisition &b, panel_facts f) : board(b), facts(std::move(f)) {}
+    explicit impl(std::vector<served_board> b) : boards(std::move(b)) {}
+
+    // The board a request names with ?board=N (the first when it names none);
+    // nothing when there is no such board.
+    std::optional<std::size_t> board_asked(const request &req) const;
+    acquisition &board_of(const request &req) const { return *boards[board_asked(req).value_or(0)].board; }
+    const page_file *file_at(std::string_view path) const;
+    bool several() const { return boards.size() > 1; }
 
     std::optional<std::string> listen(const std::string &address, std::uint16_t port);
     net::awaitable<void> accept_all();
@@ -151,7 +159,10 @@ struct server::impl {
     template <typename Asked, typename Make>
     response change(const request &req, const std::variant<Asked, refusal> &asked, Make make);
     response changed(const request &req, const output_state &outputs);
-    std::string status() const { return status_json(board.status(), facts, pages); }
+    std::string status(std::size_t board) const
+    {
+        return status_json(boards[board].board->status(), boards[board].facts, pages);
+    }
 };
 
 } // namespace vostrelle::panel

@@ -13,6 +13,7 @@
 #include "board.h"
 #include "board_follower.h"
 #include "probe.h"
+#include "shown.h"
 #include "stop_signals.h"
 #include "text.h"
 
@@ -105,30 +106,59 @@ int run_info(session &s)
     return 0;
 }
 
-int run_read(session &s, const read_options &options)
+namespace {
+
+// The read's line of one input: as it always was, then its value in the
+// file's unit when the file names any input.
+std::string read_line(const read_options &options, int channel, const std::string &name, const reading &r,
+                      double seconds)
+{
+    std::ostringstream line;
+    line << std::fixed;
+    if (options.csv)
+        line << std::setprecision(3) << seconds << "," << channel << "," << name << "," << r.count << ","
+             << std::setprecision(4) << r.volts;
+    else
+        line << std::setw(7) << channel << "  " << std::left << std::setw(17) << name << std::right
+             << std::setw(6) << r.count << std::setw(9) << std::setprecision(4) << r.volts;
+    return line.str();
+}
+
+std::string value_columns(const read_options &options, const std::optional<channels::channel> &c,
+                          double volts)
+{
+    const channels::channel shown = c.value_or(channels::channel{});
+    const std::string value = channels::value_text(shown, volts);
+    return options.csv ? "," + value + "," + shown.unit : "  " + value + " " + shown.unit;
+}
+
+bool any_named(const input_channels &shown)
+{
+    return std::any_of(shown.begin(), shown.end(), [](const auto &c) { return c.has_value(); });
+}
+
+} // namespace
+
+int run_read(session &s, const read_options &options, const input_channels &shown)
 {
     const auto start = std::chrono::steady_clock::now();
+    const bool units = any_named(shown);
     if (options.csv)
-        std::cout << "seconds,channel,name,count,volts\n";
+        std::cout << "seconds,channel,name,count,volts" << (units ? ",value,unit\n" : "\n");
     for (int round = 0; round < options.count; ++round) {
         if (round > 0 && stopped_during(options.interval_ms))
             break;
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!options.csv)
-            std::cout << (round ? "\n" : "") << "channel  name               count    volts\n";
+            std::cout << (round ? "\n" : "") << "channel  name               count    volts"
+                      << (units ? "  value\n" : "\n");
         for (int channel = 0; channel < analog_inputs; ++channel) {
-            const std::string name = s.api.nea(channel);
+            const auto &c = shown[static_cast<std::size_t>(channel)];
+            const std::string name = c && !c->name.empty() ? c->name : s.api.nea(channel);
             const reading r = read_input(s, channel);
-            std::ostringstream line;
-            line << std::fixed;
-            if (options.csv)
-                line << std::setprecision(3) << seconds << "," << channel << "," << name << "," << r.count
-                     << "," << std::setprecision(4) << r.volts;
-            else
-                line << std::setw(7) << channel << "  " << std::left << std::setw(17) << name << std::right
-                     << std::setw(6) << r.count << std::setw(9) << std::setprecision(4) << r.volts;
-            std::cout << line.str() << "\n";
+            std::cout << read_line(options, channel, name, r, seconds)
+                      << (units ? value_columns(options, c, r.volts) : "") << "\n";
         }
         std::cout.flush();
     }
@@ -149,14 +179,18 @@ struct watch_screen {
         high.fill(-1e9);
     }
 
-    void show(int channel, const reading &r)
+    // In the file's unit where it names the input, else in volts.
+    void show(int channel, const reading &r, const std::optional<channels::channel> &named)
     {
-        low[channel] = std::min(low[channel], r.volts);
-        high[channel] = std::max(high[channel], r.volts);
+        const channels::channel c = named.value_or(channels::channel{});
+        const double value = channels::value_of(c.scaling, r.volts);
+        low[channel] = std::min(low[channel], value);
+        high[channel] = std::max(high[channel], value);
         std::ostringstream line;
-        line << std::fixed << std::setprecision(3) << "\r\x1b[2KPA" << channel << " ["
-             << bar(r.volts / tools::board::full_scale_volts, 30) << "] " << std::setw(6) << r.volts << " V "
-             << std::setw(5) << r.count << "   min " << low[channel] << "  max " << high[channel] << "\n";
+        line << std::fixed << std::setprecision(c.decimals) << "\r\x1b[2KPA" << channel << " ["
+             << bar(r.volts / tools::board::full_scale_volts, 30) << "] " << std::setw(6) << value << " "
+             << c.unit << " " << std::setw(5) << r.count << "   min " << low[channel] << "  max "
+             << high[channel] << "\n";
         std::cout << line.str();
     }
 
@@ -194,13 +228,13 @@ std::optional<std::array<reading, analog_inputs>> read_inputs(session &s, host::
 }
 
 void show_frame(watch_screen &screen, const std::optional<std::array<reading, analog_inputs>> &readings,
-                const host::follow_machine &machine)
+                const host::follow_machine &machine, const input_channels &shown)
 {
     if (screen.in_place)
         std::cout << "\x1b[" << analog_inputs << "A";
     for (int channel = 0; channel < analog_inputs; ++channel)
         if (readings)
-            screen.show(channel, (*readings)[channel]);
+            screen.show(channel, (*readings)[channel], shown[static_cast<std::size_t>(channel)]);
         else
             screen.show_missing(channel, machine);
     std::cout.flush();
@@ -218,7 +252,7 @@ int pause_ms(int interval_ms, const host::board_follower &follower)
 
 } // namespace
 
-int run_watch(session &s, int interval_ms, int frames)
+int run_watch(session &s, int interval_ms, int frames, const input_channels &shown)
 {
     watch_screen screen;
     host::board_follower follower(s, [&screen, &s](const host::state_change &change) {
@@ -232,7 +266,7 @@ int run_watch(session &s, int interval_ms, int frames)
     bool stopped = false;
     for (int frame = 0; !stopped && (frames <= 0 || frame < frames); ++frame) {
         const auto readings = read_inputs(s, follower);
-        show_frame(screen, readings, follower.machine());
+        show_frame(screen, readings, follower.machine(), shown);
         if (frames <= 0 || frame + 1 < frames)
             stopped = stopped_during(pause_ms(interval_ms, follower));
     }

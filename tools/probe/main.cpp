@@ -1,10 +1,12 @@
 // vostrelle-probe's command line: one subcommand a run.
+#include <filesystem>
 #include <iostream>
 
 #include "board.h"
 #include "command_line.h"
 #include "host_main.h"
 #include "probe.h"
+#include "shown.h"
 #include "text.h"
 
 namespace {
@@ -17,7 +19,9 @@ struct command_line {
         "Loading the driver takes about two seconds. The driver opens $VOSTRELLE_DEVICE, else /dev/ttyACM0."};
     host::host_options host;
     CLI::App *info = nullptr, *read = nullptr, *watch = nullptr, *set = nullptr, *doctor = nullptr,
-             *list = nullptr, *udev_rule = nullptr, *record = nullptr;
+             *list = nullptr, *udev_rule = nullptr, *record = nullptr, *calibrate = nullptr;
+    std::string channels_file;
+    int calibrate_input = 0;
     probe::read_options read_options;
     probe::record_options record_options;
     bool volts_flag = false;
@@ -50,6 +54,7 @@ struct command_line {
         set->add_option("output", output, "pwm, freq, led or line")->required();
         set->add_option("values", values, "The value(s)")->required();
         set->callback([this] { check_set_request(); });
+        add_calibrate();
         doctor =
             app.add_subcommand("doctor", "Explain why readings might be zeros, each finding with what to do");
         list = app.add_subcommand("list",
@@ -70,6 +75,20 @@ struct command_line {
         if (!parsed.request)
             throw tools::refusal(probe::set_refusal(parsed.problem));
         request = *parsed.request;
+    }
+
+    void add_calibrate()
+    {
+        calibrate =
+            app.add_subcommand("calibrate", "Two-point calibration of an input: apply two known values "
+                                            "in turn; the channel file gets the input's calibration");
+        calibrate->add_option("input", calibrate_input, "The input, 0..7")
+            ->required()
+            ->check(CLI::Range(0, tools::board::input_count - 1));
+        for (auto *command : {read, record, watch, calibrate})
+            command->add_option("--channels-file", channels_file,
+                                "Channel file: names, units and scales of the inputs (default: "
+                                "$VOSTRELLE_CHANNELS, else ~/.config/vostrelle/channels.toml)");
     }
 
     void add_record()
@@ -126,6 +145,37 @@ int record_boards(const std::vector<std::string> &libraries, probe::record_plan 
     return probe::run_record(boards, plan);
 }
 
+// What needs the board, once the driver is loaded.
+int run_on_board(const command_line &c, host::session &s, std::optional<probe::record_plan> &plan,
+                 const std::optional<channels::channel_file> &file)
+{
+    const auto shown = probe::channels_of(file, s.device);
+    if (c.info->parsed())
+        return probe::run_info(s);
+    if (c.read->parsed())
+        return probe::run_read(s, c.read_options, shown);
+    if (c.record->parsed()) {
+        plan->shown = shown;
+        return record(std::move(s), *plan);
+    }
+    if (c.watch->parsed())
+        return probe::run_watch(s, c.watch_interval, c.watch_frames, shown);
+    if (c.calibrate->parsed())
+        return probe::run_calibrate(s, c.calibrate_input, channels::channel_file_path(c.channels_file));
+    return probe::run_set(s, c.request);
+}
+
+// A bad channel file stops the run before the driver's two seconds of loading.
+std::optional<channels::channel_file> channel_file_of(const command_line &c)
+{
+    if (c.read->parsed() || c.record->parsed() || c.watch->parsed())
+        return channels::find_channel_file(c.channels_file);
+    const std::string calibrated = channels::channel_file_path(c.channels_file);
+    if (c.calibrate->parsed() && std::filesystem::exists(calibrated))
+        channels::find_channel_file(calibrated);
+    return std::nullopt;
+}
+
 int run(const command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
 {
     if (c.list->parsed())
@@ -137,6 +187,7 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
     std::optional<probe::record_plan> plan;
     if (c.record->parsed() && !(plan = probe::plan_recording(c.record_options)))
         return tools::usage_error;
+    const auto file = channel_file_of(c);
     if (plan && !probe::open_record_outputs(*plan))
         return 1;
     if (plan && !plan->devices.empty() && mode) {
@@ -150,15 +201,7 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
-    if (c.info->parsed())
-        return probe::run_info(*session);
-    if (c.read->parsed())
-        return probe::run_read(*session, c.read_options);
-    if (c.record->parsed())
-        return record(std::move(*session), *plan);
-    if (c.watch->parsed())
-        return probe::run_watch(*session, c.watch_interval, c.watch_frames);
-    return probe::run_set(*session, c.request);
+    return run_on_board(c, *session, plan, file);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // application does and shows what the board answers.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "board.h"
+#include "channel_file.h"
 #include "session.h"
 #include "set_request.h"
 
@@ -23,6 +26,13 @@ using host::open_session;
 using host::session;
 using host::simulation_mode;
 using host::start_simulated_board;
+
+// Each input as the channel file names it; none: volts, as the driver names it.
+using input_channels = std::array<std::optional<channels::channel>, tools::board::input_count>;
+
+// The inputs of the board at `device` in the file (matched by its USB serial
+// number or its path); all empty without a file or an entry.
+input_channels channels_of(const std::optional<channels::channel_file> &file, const std::string &device);
 
 struct read_options {
     bool csv = false;
@@ -53,6 +63,7 @@ struct record_plan {
     std::string output, plot;
     std::vector<std::FILE *> sinks; // the output, and a copy to plot when it is standard output
     std::string plot_source;        // that copy's path
+    input_channels shown;           // set once the board is known
 };
 
 struct list_options {
@@ -61,7 +72,7 @@ struct list_options {
 };
 
 int run_info(session &s);
-int run_read(session &s, const read_options &options);
+int run_read(session &s, const read_options &options, const input_channels &shown);
 // Checks the options; on refusal says why.
 std::optional<record_plan> plan_recording(const record_options &options);
 // Opens the output (before the driver's two seconds of loading); false, with
@@ -69,7 +80,10 @@ std::optional<record_plan> plan_recording(const record_options &options);
 bool open_record_outputs(record_plan &plan);
 // Each board of `boards` on its own thread, all on one schedule.
 int run_record(std::vector<session> &boards, record_plan &plan);
-int run_watch(session &s, int interval_ms, int frames);
+int run_watch(session &s, int interval_ms, int frames, const input_channels &shown);
+// Two known values applied in turn, typed in the terminal; their volts make
+// the input's calibration in the channel file at `path`.
+int run_calibrate(session &s, int input, const std::string &path);
 int run_set(session &s, const set_request &request);
 int run_doctor(const std::vector<std::string> &libraries, std::optional<sim::fault_mode> simulate);
 int run_list(const list_options &options);

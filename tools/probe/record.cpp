@@ -25,6 +25,7 @@
 #include "probe.h"
 #include "processes.h"
 #include "schedule.h"
+#include "shown.h"
 #include "stop_signals.h"
 #include "text.h"
 
@@ -49,15 +50,19 @@ constexpr reading_kind volts_kind{"volts", tools::board::volts_conversion_ms, &h
 
 using tools::formatted;
 
-// One input's value as the CSV writes it; nothing when the board did not reply.
-std::optional<std::string> value_text(session &s, bool counts, int channel)
+// One input's value as the CSV writes it (in the file's unit where it names
+// the input); nothing when the board did not reply.
+std::optional<std::string> value_text(session &s, const record_plan &plan, int channel)
 {
-    if (counts) {
+    if (plan.counts) {
         const auto count = host::answered_count(s, channel);
         return count ? std::optional(std::to_string(*count)) : std::nullopt;
     }
     const auto volts = host::answered_volts(s, channel);
-    return volts ? std::optional(tools::csv_number(*volts)) : std::nullopt;
+    if (!volts)
+        return std::nullopt;
+    const auto &named = plan.shown[static_cast<std::size_t>(channel)];
+    return named ? channels::value_text(*named, *volts) : tools::csv_number(*volts);
 }
 
 std::optional<long long> slots_of(const record_options &options, double interval_ms)
@@ -333,7 +338,7 @@ struct scan_loop {
     {
         std::vector<std::string> values;
         for (const int channel : plan.channels)
-            if (const auto value = value_text(s, plan.counts, channel))
+            if (const auto value = value_text(s, plan, channel))
                 values.push_back(*value);
         if (!follower.answered(static_cast<int>(values.size()), static_cast<int>(plan.channels.size())))
             return miss_slot(); // a reply missed: no row of stale values
@@ -385,9 +390,14 @@ std::string header_of(std::vector<session> &boards, const record_plan &plan)
     const auto labels = labels_of(boards);
     std::vector<std::string> names;
     for (std::size_t board = 0; board < boards.size(); ++board)
-        for (const int channel : plan.channels)
-            names.emplace_back((boards.size() > 1 ? labels[board] + ":" : std::string()) +
-                               (boards[board].api.*kind.name_of)(channel));
+        for (const int channel : plan.channels) {
+            const std::string driver_name = (boards[board].api.*kind.name_of)(channel);
+            const auto &named = plan.shown[static_cast<std::size_t>(channel)];
+            if (boards.size() > 1)
+                names.emplace_back(labels[board] + ":" + driver_name);
+            else
+                names.push_back(named && !plan.counts ? channels::column_title(*named, driver_name) : driver_name);
+        }
     return tools::csv_header(names);
 }
 

@@ -51,4 +51,13 @@ TEST(changes, the_live_stream_takes_up_to_ten_minutes_of_history)
     EXPECT_FALSE(is_events({"POST", "/events/30", "", "", ""}));
 }
 
+TEST(changes, a_request_names_its_board_by_number_the_first_by_default)
+{
+    EXPECT_EQ(board_of_target("/pwm", 2), 0U);
+    EXPECT_EQ(board_of_target("/?token=00ff", 2), 0U);
+    EXPECT_EQ(board_of_target("/events/30?board=1", 2), 1U);
+    for (const char *target : {"/pwm?board=2", "/pwm?board=", "/pwm?board=-1", "/pwm?board=1x"})
+        EXPECT_EQ(board_of_target(target, 2), std::nullopt) << target;
+}
+
 } // namespace

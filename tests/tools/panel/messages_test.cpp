@@ -61,4 +61,18 @@ TEST(messages, the_first_event_names_everything_and_gives_the_board_limits)
     EXPECT_EQ(event("hello", hello), "event: hello\ndata: " + hello + "\n\n");
 }
 
+TEST(messages, channels_carry_their_unit_scale_and_limits_and_null_where_the_file_names_none)
+{
+    input_channels inputs;
+    const std::array limits{10.0, 40.0};
+    inputs[0] = channels::channel{"bath", "°C", 1, channels::linear_scale(100, -2.5), limits};
+    inputs[2] = channels::channel{"", "cm", 3, channels::table_scale({{0.4, 80}, {1, 30}}), std::nullopt};
+    EXPECT_EQ(
+        channels_json(inputs),
+        "[{\"name\":\"bath\",\"unit\":\"°C\",\"decimals\":1,\"gain\":100,\"offset\":-2.5,"
+        "\"limits\":[10,40]},null,{\"name\":\"\",\"unit\":\"cm\",\"decimals\":3,\"gain\":1,\"offset\":0,"
+        "\"table\":[[0.4,80],[1,30]],\"limits\":null},null,null,null,null,null]");
+    EXPECT_EQ(hello_json({}, {}, "{}", {}).find("channels"), std::string::npos); // the one-board page's hello
+}
+
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# vostrelle-panel with two boards over plain HTTP: a change names its board
-# with ?board=N and reaches that board only (the simulators' traces show
-# which one got it); a board it does not have is refused.
+# vostrelle-panel with two boards over plain HTTP: one page for both at "/",
+# the old page of several boards gone; a change names its board with
+# ?board=N and reaches that board only (the simulators' traces show which
+# one got it); a board it does not have is refused.
 # Usage: panel_boards_test.sh PANEL SIM RUNNER
 set -u
 panel=$1 sim=$2 runner=$3
@@ -27,6 +28,9 @@ post() { # post PATH VALUE: the status code
 }
 
 check "it names both boards" has out "boards on $scratch/a $scratch/b"
+curl -s -b "$scratch/jar" "$base/" >"$scratch/page"
+check "the one page serves them" has page 'src="/panel.js"'
+check "  and no other" test "$(curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" "$base/boards.html")" = 404
 check "the LED of board 1: 200" test "$(post '/led?board=1' 1)" = 200
 check "a board it does not have: 404" test "$(post '/led?board=2' 1)" = 404
 sleep 0.5

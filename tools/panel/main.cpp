@@ -46,7 +46,7 @@ struct command_line {
                        "A board's device; repeat it to show several boards on one page, each in its own "
                        "section (default: the one board the driver opens)");
         app.add_option("--channels-file", channels_file,
-                       "With --device: channel file giving the inputs' names, units and scales (default: "
+                       "Channel file giving the inputs' names, units and scales (default: "
                        "$VOSTRELLE_CHANNELS, else ~/.config/vostrelle/channels.toml)");
     }
 };
@@ -87,19 +87,6 @@ int run_panel(const command_line &c, std::vector<std::unique_ptr<panel::acquisit
     return 0;
 }
 
-int serve(const command_line &c, const std::vector<std::string> &libraries,
-          std::optional<sim::fault_mode> mode)
-{
-    auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
-    if (!session)
-        return 1;
-    std::vector<std::unique_ptr<panel::acquisition>> boards;
-    boards.push_back(std::make_unique<panel::acquisition>(*session, c.restore_outputs));
-    panel::server server(*boards[0], {session->device, mode.has_value()});
-    return run_panel(c, boards, server,
-                     "vostrelle-panel: board on " + session->device + (mode ? " (simulated)" : ""));
-}
-
 // The channels the file gives the board at `device` (by its USB serial or its path), as the page takes them.
 std::string channels_of(const std::optional<channels::channel_file> &file, const std::string &device)
 {
@@ -111,16 +98,44 @@ std::string channels_of(const std::optional<channels::channel_file> &file, const
     return panel::channels_json(entry ? entry->inputs : panel::input_channels{});
 }
 
+// The channel file the command line or the environment names, if any; false
+// (the reason said) when it cannot be read.
+bool read_channel_file(const command_line &c, std::optional<channels::channel_file> &file)
+{
+    try {
+        file = channels::find_channel_file(c.channels_file);
+        return true;
+    } catch (const channels::file_error &e) {
+        std::cerr << "vostrelle-panel: " << e.what() << "\n";
+        return false;
+    }
+}
+
+int serve(const command_line &c, const std::vector<std::string> &libraries,
+          std::optional<sim::fault_mode> mode)
+{
+    std::optional<channels::channel_file> file;
+    if (!read_channel_file(c, file))
+        return 1;
+    auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
+    if (!session)
+        return 1;
+    std::vector<std::unique_ptr<panel::acquisition>> boards;
+    boards.push_back(std::make_unique<panel::acquisition>(*session, c.restore_outputs));
+    // Without a channel file the page is sent no channels, and shows volts.
+    const std::string channels = file ? channels_of(file, session->device) : "";
+    panel::server server(
+        std::vector{panel::served_board{boards[0].get(), {session->device, mode.has_value()}, channels}});
+    return run_panel(c, boards, server,
+                     "vostrelle-panel: board on " + session->device + (mode ? " (simulated)" : ""));
+}
+
 // Each board's driver loaded in turn (two seconds each), each scanned by its own loop.
 int serve_boards(const command_line &c, const std::vector<std::string> &libraries)
 {
     std::optional<channels::channel_file> file;
-    try {
-        file = channels::find_channel_file(c.channels_file);
-    } catch (const channels::file_error &e) {
-        std::cerr << "vostrelle-panel: " << e.what() << "\n";
+    if (!read_channel_file(c, file))
         return 1;
-    }
     std::deque<host::session> sessions; // where the loops find them, for as long as they run
     std::vector<std::unique_ptr<panel::acquisition>> boards;
     std::vector<panel::served_board> served;

@@ -295,14 +295,9 @@ std::optional<std::size_t> server::impl::board_asked(const request &req) const
     return board_of_target(req.target(), boards.size());
 }
 
-// The page's file at `path`: with several boards, their page at "/" and its
-// script; with one, the one-board page's files only.
+// The page's file at `path`: one page, whatever the number of boards.
 const page_file *server::impl::file_at(std::string_view path) const
 {
-    if (several() && path == "/")
-        path = "/boards.html";
-    else if (!several() && path.starts_with("/boards."))
-        return nullptr;
     for (const page_file &file : page_files)
         if (path == file.url)
             return &file;
@@ -399,11 +394,6 @@ response server::impl::recording(const request &req, std::string_view)
     response res = answer_with(req, http::status::ok, "text/csv; charset=utf-8", *csv);
     res.set(http::field::content_disposition, "attachment; filename=\"vostrelle-recording.csv\"");
     return res;
-}
-
-server::server(acquisition &board, panel_facts facts)
-    : server(std::vector{served_board{&board, std::move(facts), {}}})
-{
 }
 
 server::server(std::vector<served_board> boards) : impl_(std::make_unique<impl>(std::move(boards))) {}

@@ -18,14 +18,14 @@ namespace vostrelle::panel {
 struct served_board {
     acquisition *board;
     panel_facts facts;
-    std::string channels; // channels_json of its inputs; empty: the one-board page's volts
+    std::string channels; // channels_json of its inputs; empty: none sent, the page shows volts
 };
 
 class server {
 public:
-    server(acquisition &board, panel_facts facts);
-    // Several boards on one page, one section each; requests name theirs
-    // with ?board=N, N counted from 0 in the order given.
+    // One board or several on one page, one section each; requests name
+    // theirs with ?board=N, N counted from 0 in the order given (0 when they
+    // name none).
     explicit server(std::vector<served_board> boards);
     ~server();
     server(const server &) = delete;

@@ -131,7 +131,6 @@ struct server::impl {
     std::optional<std::size_t> board_asked(const request &req) const;
     acquisition &board_of(const request &req) const { return *boards[board_asked(req).value_or(0)].board; }
     const page_file *file_at(std::string_view path) const;
-    bool several() const { return boards.size() > 1; }
 
     std::optional<std::string> listen(const std::string &address, std::uint16_t port);
     net::awaitable<void> accept_all();

@@ -1,5 +1,7 @@
-// vostrelle-panel's page: the live stream of scans drawn as curves, the
-// outputs as controls that show what the driver reads back, the recording.
+// vostrelle-panel's page: one section per board, each following its board's
+// live stream of scans as curves (in the channels' units where the channel
+// file names them), its outputs as controls that show what the driver reads
+// back, and its recording. A section's requests name its board (?board=N).
 "use strict";
 
 const colors = ["#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"];
@@ -16,97 +18,145 @@ const troubles = {
   loading: () => "loading the driver",
 };
 
-// Everything the page keeps; window.vostrellePanel lets tests look inside.
-const panel = {
-  windowSeconds: 30,
-  paused: false,
-  times: [],
-  columns: [],
-  plot: null,
-  stream: null,
-  recording: false,
-  received: 0, // scan events, for the benchmark
-  drawn: 0, // curve redraws, likewise
-  drawPending: false,
-  interval: 0.04, // seconds between scans, as the server sends it
-};
-window.vostrellePanel = panel;
-
-const $ = (id) => document.getElementById(id);
-
-function showError(text) {
-  $("error").textContent = text;
-}
-
-// A POST of one value; resolves to the server's JSON answer, or shows why not.
-async function post(path, value = "") {
-  const response = await fetch(path, { method: "POST", body: String(value), headers: { "Content-Type": "text/plain" } });
-  const text = await response.text();
-  if (!response.ok) {
-    showError(text.trim());
-    throw new Error(text);
-  }
-  showError("");
-  return JSON.parse(text);
-}
+// Every board's section, in the server's order; window.vostrellePanel (the
+// first) and window.vostrelleBoards let tests look inside.
+const sections = [];
+window.vostrelleBoards = sections;
 
 const colorOf = (k) => colors[k % colors.length];
 
-function buildChannels(inputs) {
-  inputs.forEach((name, k) => {
-    const label = document.createElement("label");
-    label.innerHTML = `<input type="checkbox" checked><span class="swatch"></span><span class="name"></span>` +
-      `<span class="value" id="value-${k}"></span>`;
-    label.querySelector(".swatch").style.background = colorOf(k);
-    label.querySelector(".name").textContent = name;
-    label.querySelector("input").addEventListener("change", (e) => panel.plot.setSeries(k + 1, { show: e.target.checked }));
-    $("channels").append(label);
-  });
+// A channel's value for `volts`: its line (gain, offset) or its table,
+// clamped at the table's ends; volts as they are where no channel is named.
+function scaleOf(channel, volts) {
+  if (volts == null || !channel) return volts;
+  if (!channel.table) return channel.gain * volts + channel.offset;
+  const t = channel.table;
+  if (volts <= t[0][0]) return t[0][1];
+  for (let i = 1; i < t.length; i++) {
+    const [[v0, x0], [v1, x1]] = [t[i - 1], t[i]];
+    if (volts <= v1) return x0 + ((x1 - x0) * (volts - v0)) / (v1 - v0);
+  }
+  return t[t.length - 1][1];
 }
 
-function buildLines(lines) {
+// An input's value as the page shows it: in its channel's unit and decimals,
+// else in volts.
+function valueText(channel, value) {
+  if (value == null) return "";
+  return channel ? `${value.toFixed(channel.decimals)} ${channel.unit}` : `${value.toFixed(3)} V`;
+}
+
+function beyondLimits(channel, value) {
+  return Boolean(channel && channel.limits && value != null &&
+    (value < channel.limits[0] || value > channel.limits[1]));
+}
+
+// One board's section; `board` is its number in the server's order.
+function boardSection(board) {
+  const root = document.getElementById("board").content.firstElementChild.cloneNode(true);
+  document.getElementById("boards").append(root);
+  const panel = { board, root, windowSeconds: 30, paused: false, times: [], columns: [], plot: null,
+    stream: null, recording: false, outputs: null, channels: [], pwmSending: false,
+    received: 0, // scan events, for the benchmark
+    drawn: 0, // curve redraws, likewise
+    drawPending: false, interval: 0.04 }; // seconds between scans, as the server sends it
+  panel.$ = (name) => root.querySelector(`.${name}`);
+  panel.url = (path) => (board ? `${path}?board=${board}` : path);
+  wireControls(panel);
+  connect(panel);
+  return panel;
+}
+
+function showError(panel, text) {
+  panel.$("error").textContent = text;
+}
+
+// A POST of one value; resolves to the server's JSON answer, or shows why not.
+async function post(panel, path, value = "") {
+  const response = await fetch(panel.url(path), { method: "POST", body: String(value),
+    headers: { "Content-Type": "text/plain" } });
+  const text = await response.text();
+  if (!response.ok) {
+    showError(panel, text.trim());
+    throw new Error(text);
+  }
+  showError(panel, "");
+  return JSON.parse(text);
+}
+
+// The limits a channel's label states, e.g. "limits 10 to 40 °C".
+const limitsText = (channel) => `limits ${channel.limits[0]} to ${channel.limits[1]} ${channel.unit}`;
+
+function channelLabel(panel, name, k) {
+  const channel = panel.channels[k];
+  const label = document.createElement("label");
+  label.innerHTML = `<input type="checkbox" checked><span class="swatch"></span><span class="name"></span>` +
+    `<span class="value value-${k}"></span>`;
+  label.querySelector(".swatch").style.background = colorOf(k);
+  label.querySelector(".name").textContent = channel ? `${channel.name || name} (${channel.unit})` : name;
+  if (channel && channel.limits) {
+    const limits = document.createElement("span");
+    limits.className = "limits";
+    limits.textContent = limitsText(channel);
+    label.append(limits);
+  }
+  label.querySelector("input").addEventListener("change",
+    (e) => panel.plot.setSeries(k + 1, { show: e.target.checked }));
+  return label;
+}
+
+function buildChannels(panel, inputs) {
+  if (panel.channels.some(Boolean)) panel.$("channels").querySelector("legend").textContent = "Inputs";
+  inputs.forEach((name, k) => panel.$("channels").append(channelLabel(panel, name, k)));
+}
+
+function buildLines(panel, lines) {
   lines.forEach((name, k) => {
     const label = document.createElement("label");
-    label.innerHTML = `<input type="checkbox" id="line-${k}"><span></span>`;
+    label.innerHTML = `<input type="checkbox" class="line-${k}"><span></span>`;
     label.querySelector("span").textContent = name;
     label.querySelector("input").addEventListener("change", (e) => {
-      post(`/line/${k}`, e.target.checked ? 1 : 0).then(showOutputs, () => showOutputs(panel.outputs));
+      post(panel, `/line/${k}`, e.target.checked ? 1 : 0)
+        .then((o) => showOutputs(panel, o), () => showOutputs(panel, panel.outputs));
     });
-    $("lines").append(label);
+    panel.$("lines").append(label);
   });
 }
 
 // The ranges the board takes, as the server sends them; the output controls
 // stay disabled until then, so that no value outside them is shown or sent.
-function applyLimits(limits) {
-  $("pwm").max = limits.pwm;
-  $("frequency").max = limits.frequency;
-  $("frequency-range").textContent = `(0 to ${limits.frequency})`;
-  for (const id of ["led", "pwm", "frequency"]) $(id).disabled = false;
+function applyLimits(panel, limits) {
+  panel.$("pwm").max = limits.pwm;
+  panel.$("frequency").max = limits.frequency;
+  panel.$("frequency-range").textContent = `(0 to ${limits.frequency})`;
+  for (const name of ["led", "pwm", "frequency"]) panel.$(name).disabled = false;
 }
 
-function buildChart(inputs) {
+// Volts on a fixed 0..5 axis; values in other units on an axis that fits them.
+function buildChart(panel, inputs) {
+  const chart = panel.$("chart");
+  panel.fitsValues = panel.channels.some(Boolean);
   const series = [{ label: "seconds" }].concat(inputs.map((name, k) => (
-    { label: name, stroke: colorOf(k), width: 1.5, value: (u, v) => (v == null ? "" : v.toFixed(3) + " V") })));
+    { label: name, stroke: colorOf(k), width: 1.5, value: (u, v) => valueText(panel.channels[k], v) })));
   panel.plot = new uPlot({
-    width: $("chart").clientWidth,
+    width: chart.clientWidth,
     height: 380,
     series,
     legend: { show: false },
-    scales: { x: { time: false }, y: { range: [0, 5] } },
-    axes: [{ label: "seconds" }, { label: "volts" }],
-  }, [[], ...panel.columns], $("chart"));
-  window.addEventListener("resize", () => panel.plot.setSize({ width: $("chart").clientWidth, height: 380 }));
+    scales: { x: { time: false }, y: panel.fitsValues ? {} : { range: [0, 5] } },
+    axes: [{ label: "seconds" }, { label: panel.fitsValues ? "value" : "volts" }],
+  }, [[], ...panel.columns], chart);
+  window.addEventListener("resize", () => panel.plot.setSize({ width: chart.clientWidth, height: 380 }));
 }
 
-function build(hello) {
-  document.title = hello.title;
-  $("title").textContent = hello.title;
-  panel.columns = hello.inputs.map(() => []);
-  buildChannels(hello.inputs);
-  buildLines(hello.lines);
-  applyLimits(hello.limits);
-  buildChart(hello.inputs);
+function build(panel, hello) {
+  if (panel.board === 0) document.title = hello.title;
+  panel.$("title").textContent = hello.title;
+  panel.channels = hello.channels || [];
+  buildChannels(panel, hello.inputs);
+  buildLines(panel, hello.lines);
+  applyLimits(panel, hello.limits);
+  buildChart(panel, hello.inputs);
 }
 
 // The scans with a point of no value (null) wherever at least four slots in a
@@ -125,12 +175,12 @@ function withGaps(scans, previous, interval) {
   });
   return shaped;
 }
-panel.withGaps = withGaps;
 
-function append(received) {
+// The received volts in the channels' units, kept for the window shown.
+function append(panel, received) {
   const scans = withGaps(received, panel.times[panel.times.length - 1], panel.interval);
   panel.times.push(...scans.t);
-  scans.v.forEach((values, k) => panel.columns[k].push(...values));
+  scans.v.forEach((values, k) => panel.columns[k].push(...values.map((v) => scaleOf(panel.channels[k], v))));
   const newest = panel.times[panel.times.length - 1];
   let drop = 0;
   while (drop < panel.times.length && panel.times[drop] < newest - panel.windowSeconds) drop++;
@@ -138,128 +188,165 @@ function append(received) {
     panel.times.splice(0, drop);
     panel.columns.forEach((column) => column.splice(0, drop));
   }
-  scheduleDraw();
+  scheduleDraw(panel);
 }
 
-function scheduleDraw() {
+function scheduleDraw(panel) {
   if (panel.paused || panel.drawPending) return;
   panel.drawPending = true;
   requestAnimationFrame(() => {
     panel.drawPending = false;
-    if (panel.paused) return; // paused after this frame was asked for
-    const newest = panel.times.length ? panel.times[panel.times.length - 1] : 0;
-    panel.plot.batch(() => {
-      panel.plot.setData([panel.times, ...panel.columns], false);
-      panel.plot.setScale("x", { min: Math.max(0, newest - panel.windowSeconds), max: Math.max(newest, panel.windowSeconds) });
-    });
-    panel.columns.forEach((column, k) => {
-      $(`value-${k}`).textContent = column.length ? column[column.length - 1].toFixed(3) + " V" : "";
-    });
-    panel.drawn++;
+    if (!panel.paused) draw(panel); // paused after this frame was asked for: nothing
   });
 }
 
-function showOutputs(outputs) {
-  panel.outputs = outputs;
-  outputs.lines.forEach((value, k) => { $(`line-${k}`).checked = value > 0; });
-  $("led").setAttribute("aria-pressed", String(outputs.lines[0] > 0));
-  if (document.activeElement !== $("pwm")) $("pwm").value = outputs.pwm;
-  $("pwm-value").textContent = outputs.pwm;
-  if (document.activeElement !== $("frequency")) $("frequency").value = outputs.frequency;
+function draw(panel) {
+  const newest = panel.times.length ? panel.times[panel.times.length - 1] : 0;
+  panel.plot.batch(() => {
+    panel.plot.setData([panel.times, ...panel.columns], panel.fitsValues);
+    panel.plot.setScale("x", { min: Math.max(0, newest - panel.windowSeconds),
+      max: Math.max(newest, panel.windowSeconds) });
+  });
+  panel.columns.forEach((column, k) => {
+    const last = column.length ? column[column.length - 1] : null;
+    panel.$(`value-${k}`).textContent = valueText(panel.channels[k], last);
+    panel.$(`value-${k}`).classList.toggle("beyond", beyondLimits(panel.channels[k], last));
+  });
+  panel.drawn++;
 }
 
-function showStatus(status) {
+function showOutputs(panel, outputs) {
+  panel.outputs = outputs;
+  outputs.lines.forEach((value, k) => { panel.$(`line-${k}`).checked = value > 0; });
+  panel.$("led").setAttribute("aria-pressed", String(outputs.lines[0] > 0));
+  if (document.activeElement !== panel.$("pwm")) panel.$("pwm").value = outputs.pwm;
+  panel.$("pwm-value").textContent = outputs.pwm;
+  if (document.activeElement !== panel.$("frequency")) panel.$("frequency").value = outputs.frequency;
+}
+
+// Every page opens one stream per board: the server counts them all.
+function pagesText(streams) {
+  const pages = Math.ceil(streams / Math.max(1, sections.length));
+  return pages === 1 ? "1 page open" : `${pages} pages open`;
+}
+
+function showStatus(panel, status) {
   const rate = `${status.rate.toFixed(1)} scans/s`;
   const missed = status.missed ? `, ${status.missed} slot${status.missed === 1 ? "" : "s"} missed` : "";
-  const pages = status.pages === 1 ? "1 page open" : `${status.pages} pages open`;
   const trouble = troubles[status.board] ? `${troubles[status.board](status.since)}; ` : "";
-  $("status").textContent = `${status.device}${status.simulated ? " (simulated board)" : ""}: ` +
-    `${trouble}${answers[status.answer]}; ${rate}${missed}; ${pages}`;
-  $("status").classList.toggle("trouble", status.answer !== "whole" || trouble !== "");
-  panel.recording = status.recording.on;
-  $("record").textContent = status.recording.on ? "Stop and download" : "Record";
-  $("record").classList.toggle("on", status.recording.on);
-  $("record-state").textContent = status.recording.on ? `recording: ${status.recording.rows} scans`
-    : status.recording.full ? "the recording stopped at its limit of one hour: press Stop… again to download" : "";
+  panel.$("status").textContent = `${status.device}${status.simulated ? " (simulated board)" : ""}: ` +
+    `${trouble}${answers[status.answer]}; ${rate}${missed}; ${pagesText(status.pages)}`;
+  panel.$("status").classList.toggle("trouble", status.answer !== "whole" || trouble !== "");
+  showRecording(panel, status.recording);
 }
 
-function connect() {
+function showRecording(panel, recording) {
+  panel.recording = recording.on;
+  panel.$("record").textContent = recording.on ? "Stop and download" : "Record";
+  panel.$("record").classList.toggle("on", recording.on);
+  panel.$("record-state").textContent = recording.on ? `recording: ${recording.rows} scans`
+    : recording.full ? "the recording stopped at its limit of one hour: press Stop… again to download" : "";
+}
+
+function greet(panel, hello) {
+  if (!panel.plot) build(panel, hello);
+  panel.interval = hello.interval;
+  panel.times = [];
+  panel.columns = hello.inputs.map(() => []);
+  append(panel, hello.scans);
+  showOutputs(panel, hello.outputs);
+  showStatus(panel, hello.status);
+}
+
+function connect(panel) {
   if (panel.stream) panel.stream.close();
-  panel.stream = new EventSource(`/events/${panel.windowSeconds}`);
-  panel.stream.addEventListener("hello", (e) => {
-    const hello = JSON.parse(e.data);
-    if (!panel.plot) build(hello);
-    panel.interval = hello.interval;
-    panel.times = [];
-    panel.columns = hello.inputs.map(() => []);
-    append(hello.scans);
-    showOutputs(hello.outputs);
-    showStatus(hello.status);
-  });
-  panel.stream.addEventListener("scans", (e) => { panel.received++; append(JSON.parse(e.data)); });
-  panel.stream.addEventListener("outputs", (e) => showOutputs(JSON.parse(e.data)));
-  panel.stream.addEventListener("status", (e) => showStatus(JSON.parse(e.data)));
+  panel.stream = new EventSource(panel.url(`/events/${panel.windowSeconds}`));
+  panel.stream.addEventListener("hello", (e) => greet(panel, JSON.parse(e.data)));
+  panel.stream.addEventListener("scans", (e) => { panel.received++; append(panel, JSON.parse(e.data)); });
+  panel.stream.addEventListener("outputs", (e) => showOutputs(panel, JSON.parse(e.data)));
+  panel.stream.addEventListener("status", (e) => showStatus(panel, JSON.parse(e.data)));
   panel.stream.onerror = () => {
-    $("status").textContent = "no connection to vostrelle-panel: is it still running?";
-    $("status").classList.add("trouble");
+    panel.$("status").textContent = "no connection to vostrelle-panel: is it still running?";
+    panel.$("status").classList.add("trouble");
   };
 }
 
-function download() {
+function download(panel) {
   const link = document.createElement("a");
-  link.href = "/recording.csv";
-  link.download = "vostrelle-recording.csv";
+  link.href = panel.url("/recording.csv");
+  link.download = sections.length > 1 ? `vostrelle-recording-board-${panel.board}.csv`
+    : "vostrelle-recording.csv";
   document.body.append(link);
   link.click();
   link.remove();
 }
 
-// The PWM slider sends while it moves, one request at a time, the last value last.
-let pwmSending = false;
-async function sendPwm() {
-  if (pwmSending) return;
-  pwmSending = true;
-  try {
-    let sent;
-    do {
-      sent = $("pwm").value;
-      showOutputs(await post("/pwm", sent));
-    } while ($("pwm").value !== sent);
-  } catch (error) {
-    showOutputs(panel.outputs);
-  } finally {
-    pwmSending = false;
-  }
-}
-
-$("pwm").addEventListener("input", () => { $("pwm-value").textContent = $("pwm").value; sendPwm(); });
-$("frequency").addEventListener("change", () => {
-  post("/frequency", $("frequency").value).then(showOutputs, () => showOutputs(panel.outputs));
-});
-$("led").addEventListener("click", () => {
-  post("/led", panel.outputs.lines[0] > 0 ? 0 : 1).then(showOutputs, () => {});
-});
-$("pause").addEventListener("click", () => {
-  panel.paused = !panel.paused;
-  $("pause").textContent = panel.paused ? "Resume" : "Pause";
-  $("pause").setAttribute("aria-pressed", String(panel.paused));
-  scheduleDraw();
-});
-$("window").addEventListener("change", () => {
-  panel.windowSeconds = Number($("window").value);
-  connect(); // the server sends the history the wider window needs
-});
-$("record").addEventListener("click", async () => {
+async function switchRecording(panel) {
   if (!panel.recording) {
-    showStatus(await post("/record/start"));
+    showStatus(panel, await post(panel, "/record/start"));
     return;
   }
   try {
-    showStatus(await post("/record/stop"));
+    showStatus(panel, await post(panel, "/record/stop"));
   } catch (error) {
     // stopped already (at its limit, or from another page): the rows are there to take
   }
-  download();
-});
+  download(panel);
+}
 
-connect();
+// The PWM slider sends while it moves, one request at a time, the last value last.
+async function sendPwm(panel) {
+  if (panel.pwmSending) return;
+  panel.pwmSending = true;
+  try {
+    let sent;
+    do {
+      sent = panel.$("pwm").value;
+      showOutputs(panel, await post(panel, "/pwm", sent));
+    } while (panel.$("pwm").value !== sent);
+  } catch (error) {
+    showOutputs(panel, panel.outputs);
+  } finally {
+    panel.pwmSending = false;
+  }
+}
+
+function switchPause(panel) {
+  panel.paused = !panel.paused;
+  panel.$("pause").textContent = panel.paused ? "Resume" : "Pause";
+  panel.$("pause").setAttribute("aria-pressed", String(panel.paused));
+  scheduleDraw(panel);
+}
+
+function wireControls(panel) {
+  const shown = (outputs) => showOutputs(panel, outputs);
+  const kept = () => showOutputs(panel, panel.outputs);
+  panel.$("pwm").addEventListener("input", () => {
+    panel.$("pwm-value").textContent = panel.$("pwm").value;
+    sendPwm(panel);
+  });
+  panel.$("frequency").addEventListener("change",
+    () => post(panel, "/frequency", panel.$("frequency").value).then(shown, kept));
+  panel.$("led").addEventListener("click",
+    () => post(panel, "/led", panel.outputs.lines[0] > 0 ? 0 : 1).then(shown, () => {}));
+  panel.$("pause").addEventListener("click", () => switchPause(panel));
+  panel.$("window").addEventListener("change", () => {
+    panel.windowSeconds = Number(panel.$("window").value);
+    connect(panel); // the server sends the history the wider window needs
+  });
+  panel.$("record").addEventListener("click", () => switchRecording(panel));
+}
+
+// The first board's section at once; one more for each further board the
+// server has: it refuses the first number beyond them.
+async function start() {
+  sections.push(boardSection(0));
+  window.vostrellePanel = sections[0];
+  window.vostrellePanel.withGaps = withGaps;
+  for (let board = 1; ; board++) {
+    const probe = await fetch(`/events/0?board=${board}`, { method: "HEAD" });
+    if (!probe.ok) break;
+    sections.push(boardSection(board));
+  }
+}
+start();

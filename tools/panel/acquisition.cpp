@@ -83,6 +83,10 @@ void acquisition::run()
 // is gone, silent or loading, or the slot was over already: missed slots.
 bool acquisition::scan_slot(tools::schedule &schedule)
 {
+    // The changes asked for while the board still answered get their refusal
+    // now rather than after the reload's two seconds.
+    if (follower_.machine().next().what == host::action::reload)
+        serve_jobs(false);
     if (!follower_.ready()) {
         count_missed(schedule.skip_over(clock::now(), std::nullopt));
         return false;
@@ -166,7 +170,7 @@ bool acquisition::wait_for_slot(clock::time_point due)
     }
 }
 
-void acquisition::serve_jobs()
+void acquisition::serve_jobs(bool make)
 {
     std::deque<board_job> jobs;
     {
@@ -174,12 +178,12 @@ void acquisition::serve_jobs()
         jobs.swap(jobs_);
     }
     for (board_job &job : jobs)
-        job();
+        job(make);
 }
 
 std::optional<output_state> acquisition::on_loop_thread(std::function<output_state()> change)
 {
-    board_job job(std::move(change));
+    board_job job([&change](bool make) { return make ? std::optional(change()) : std::nullopt; });
     auto made = job.get_future();
     {
         const board_state state = status().board;

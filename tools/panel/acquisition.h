@@ -109,7 +109,8 @@ public:
     board_status status() const;
 
 private:
-    using board_job = std::packaged_task<output_state()>;
+    // Called with true it makes its change; with false it is refused (nothing).
+    using board_job = std::packaged_task<std::optional<output_state>(bool)>;
 
     // The last values set through the panel, for --restore-outputs.
     struct asked_outputs {
@@ -124,7 +125,7 @@ private:
     void publish(const host::state_change &change);
     void after_reload();
     void restore_outputs();
-    void serve_jobs();
+    void serve_jobs(bool make = true);
     std::optional<output_state> on_loop_thread(std::function<output_state()> change);
     // A scan, and how many of its conversions got the board's reply.
     std::pair<scan, int> take_scan(clock::time_point began);

@@ -99,6 +99,7 @@ function channelLabel(panel, name, k) {
     limits.className = "limits";
     limits.textContent = limitsText(channel);
     label.append(limits);
+    label.classList.add("limited");
   }
   label.querySelector("input").addEventListener("change",
     (e) => panel.plot.setSeries(k + 1, { show: e.target.checked }));

@@ -83,10 +83,6 @@ void acquisition::run()
 // is gone, silent or loading, or the slot was over already: missed slots.
 bool acquisition::scan_slot(tools::schedule &schedule)
 {
-    // The changes asked for while the board still answered get their refusal
-    // now rather than after the reload's two seconds.
-    if (follower_.machine().next().what == host::action::reload)
-        serve_jobs(false);
     if (!follower_.ready()) {
         count_missed(schedule.skip_over(clock::now(), std::nullopt));
         return false;
@@ -116,11 +112,17 @@ void acquisition::count_missed(long long slots)
 void acquisition::publish(const host::state_change &change)
 {
     std::cerr << "vostrelle-panel: " << host::change_text(change, session_.device) << std::endl;
-    std::lock_guard lock(data_mutex_);
-    state_ = change.to;
-    since_ = state_ == board_state::answering ? 0 : std::chrono::system_clock::to_time_t(change.at.wall);
-    if (state_ != board_state::answering)
-        answer_ = host::answer::none;
+    {
+        std::lock_guard lock(data_mutex_);
+        state_ = change.to;
+        since_ = state_ == board_state::answering ? 0 : std::chrono::system_clock::to_time_t(change.at.wall);
+        if (state_ != board_state::answering)
+            answer_ = host::answer::none;
+    }
+    // The reload begins next, on this thread: the changes still waiting are
+    // refused now rather than after its two seconds.
+    if (change.to == board_state::loading)
+        serve_jobs(false);
 }
 
 // The driver was loaded again: names and read-back anew, the outputs as the
@@ -186,8 +188,10 @@ std::optional<output_state> acquisition::on_loop_thread(std::function<output_sta
     board_job job([&change](bool make) { return make ? std::optional(change()) : std::nullopt; });
     auto made = job.get_future();
     {
-        const board_state state = status().board;
+        // The state read under the lock that publish() refuses under: no job
+        // slips in between a reload's start and its refusals.
         std::lock_guard lock(wake_mutex_);
+        const board_state state = status().board;
         if (stopping_ || state == board_state::gone || state == board_state::loading)
             return std::nullopt;
         jobs_.push_back(std::move(job));

@@ -30,7 +30,8 @@ post() { # post PATH VALUE: the status code
 check "it names both boards" has out "boards on $scratch/a $scratch/b"
 curl -s -b "$scratch/jar" "$base/" >"$scratch/page"
 check "the one page serves them" has page 'src="/panel.js"'
-check "  and no other" test "$(curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" "$base/boards.html")" = 404
+status_of() { curl -s -o /dev/null -w '%{http_code}' -b "$scratch/jar" "$base$1"; }
+check "  and no other" test "$(status_of /boards.html)" = 404
 check "the LED of board 1: 200" test "$(post '/led?board=1' 1)" = 200
 check "a board it does not have: 404" test "$(post '/led?board=2' 1)" = 404
 sleep 0.5

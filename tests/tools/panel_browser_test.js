@@ -71,9 +71,10 @@ function channelFile(scratch) {
 async function fixedInputs(browser) {
   const scratch = fs.mkdtempSync(path.join(os.tmpdir(), "panel-browser-"));
   const channels = channelFile(scratch);
-  const { child, link } = await startPanel(simProgram, ["--input", "3=512", "--input", "5=1023", "--input", "6=300",
-    "--link", channels.device, "--trace", "--run", "--", "env", `VOSTRELLE_DEVICE=${channels.device}`,
-    panelProgram, "--port", "0", "--channels-file", channels.file]);
+  const { child, link } = await startPanel(simProgram, ["--input", "3=512", "--input", "5=1023",
+    "--input", "6=300", "--link", channels.device, "--trace", "--run", "--",
+    "env", `VOSTRELLE_DEVICE=${channels.device}`, panelProgram, "--port", "0",
+    "--channels-file", channels.file]);
   try {
     const page = await browser.newPage();
     await page.goto(link);
@@ -82,11 +83,13 @@ async function fixedInputs(browser) {
     const names = await page.$$eval(".channels .name", (all) => all.map((e) => e.textContent));
     const driverNames = [0, 1, 2, 3, 4, 5, 6, 7].map((k) => `EA${k}(PA${k})0..5V`);
     check("the eight inputs are named as the driver names them, or as the channel file does",
-      JSON.stringify(names) === JSON.stringify(driverNames.map((n, k) => (k === 6 ? "tank pressure (kPa)" : n))));
+      JSON.stringify(names) ===
+      JSON.stringify(driverNames.map((n, k) => (k === 6 ? "tank pressure (kPa)" : n))));
     await page.waitForFunction(() => document.querySelector(".value-6").textContent !== "");
     check("input 6 is shown in its unit and decimals, marked beyond its limits, the limits stated",
       await page.$eval(".value-6", (e) => e.textContent === "14.66 kPa" && e.classList.contains("beyond")) &&
-      await page.$eval(".channels label:nth-of-type(7) .limits", (e) => e.textContent) === "limits 0 to 10 kPa");
+      await page.$eval(".channels label:nth-of-type(7) .limits", (e) => e.textContent) ===
+      "limits 0 to 10 kPa");
     check("input 3, fixed at count 512, is drawn at 2.502 V", await reaches(page, 3, volts(512)));
     check("input 5, fixed at 1023, is drawn at 5 V", await reaches(page, 5, 5));
 

@@ -20,7 +20,10 @@ record() { # record NAME ARGS...: a recording of inputs 0 and 1
   "$runner" "$probe" record --channels 0,1 --output "$scratch/$1.csv" "${@:2}" 2>"$scratch/$1" &
 }
 # seen NAME PATTERN: waits up to 30 s (the loads, slow under the emulator) for PATTERN in NAME.
-seen() { for _ in $(seq 300); do grep -q -- "$2" "$scratch/$1" 2>/dev/null && return 0; sleep 0.1; done; false; }
+seen() {
+  for _ in $(seq 300); do grep -q -- "$2" "$scratch/$1" 2>/dev/null && return 0; sleep 0.1; done
+  false
+}
 
 board a --input 0=100 --input 1=200
 board b --input 0=700 --input 1=800
@@ -60,7 +63,8 @@ check "no reading comes from the other board" awk -F, '
 check "each board's scans and missed slots are counted" \
   test "$(grep -cE '^record: [ab]: [0-9]+ scans, [0-9]+ slots missed' "$scratch/apart")" -eq 2
 
-check "each board's inputs are in its own units from the channel file" test "$(head -1 "$scratch/follow.csv")" = \
+check "each board's inputs are in its own units from the channel file" \
+  test "$(head -1 "$scratch/follow.csv")" = \
   "seconds,gone:EA0(PA0)0..5V,gone:EA1(PA1)0..5V,kept:bath temperature (°C),kept:EA1(PA1)0..5V"
 # The other board's two seconds of loading cost this one no slot; under the
 # emulator on a busy machine a reply now and then comes after the driver's

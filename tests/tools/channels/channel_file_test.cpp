@@ -94,8 +94,6 @@ TEST(channel_file, reads_inputs_written_inline_or_with_dotted_keys)
         const auto file = parse_channel_file(board + inputs, "channels.toml");
         EXPECT_EQ(column_title(*file.boards.at(0).inputs[0], "EA0"), "bath (°C)") << inputs;
     }
-    EXPECT_EQ(error_of(board + "input = { 0 = { gian = 1.0 } }\n").substr(0, 35),
-              "channels.toml:3: unknown key 'gian'");
 }
 
 TEST(calibration, replaces_the_inputs_scale_and_keeps_everything_else)
@@ -138,8 +136,6 @@ TEST(calibration, refuses_equal_volts_and_tables_it_cannot_write_into_with_their
         calibration_error(board + "input = { 0 = { gain = 2.0 } }\n", {1, 0}, {2, 1}),
         "c.toml:3" + header_wanted +
             "[board.input.0] with its keys on the lines below, one a line, not as { ... } or dotted keys");
-    EXPECT_EQ(calibration_error(board + "[board.input]\n0 = { gain = 2.0 }\n", {1, 0}, {2, 1}).substr(0, 8),
-              "c.toml:4");
     EXPECT_EQ(calibration_error(board + "input.0.gain = 2.0\n", {1, 0}, {2, 1}).substr(0, 8), "c.toml:3");
     EXPECT_EQ(calibration_error("board = [{ serial = \"VS0042\" }]\n", {1, 0}, {2, 1}),
               "c.toml:1" + header_wanted +

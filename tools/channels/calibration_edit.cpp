@@ -75,14 +75,66 @@ std::vector<std::string> new_board(const board_identity &board)
             board.serial ? "serial = " + quoted(*board.serial) : "device = " + quoted(board.device)};
 }
 
-void refuse_equal_volts(const std::string &path, point first, point second)
+// Where the calibration line goes: the file's lines as they will be around
+// it, and its index among them.
+struct placement {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+};
+
+[[noreturn]] void refuse(const std::string &path, std::size_t line, const std::string &what)
 {
-    if (first.volts != second.volts)
-        return;
-    char volts[32];
-    (void)std::snprintf(volts, sizeof volts, "%.4f", first.volts);
-    throw file_error(path + ": a calibration needs two different volts (both " + volts +
-                     "): apply two different values; nothing written");
+    throw file_error(path + ":" + std::to_string(line) + ": " + what);
+}
+
+// The edit writes into tables that start with a header line of their own,
+// not inline ones ({ ... }) nor ones made by dotted keys (input.0.name = ...).
+void refuse_without_header(const std::string &path, const std::vector<std::string> &lines, std::size_t line,
+                           const std::string &header)
+{
+    const std::string &text = lines.at(line - 1);
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos || text[first] != '[')
+        refuse(path, line,
+               "calibrate writes into a table under its own header; write this one as " + header +
+                   " with its keys on the lines below, one a line, not as { ... } or dotted keys");
+}
+
+placement new_input(std::vector<std::string> lines, std::size_t at, const std::string &header)
+{
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), {"", header});
+    return {std::move(lines), at + 2};
+}
+
+placement place_calibration(std::string_view text, const std::string &path, const board_identity &board,
+                            int input)
+{
+    const channel_file file = parse_channel_file(text, path);
+    const toml::table root = toml::parse(text, path);
+    auto lines = lines_of(text);
+    const std::string header = "[board.input." + std::to_string(input) + "]";
+    const board_entry *found = board_for(file, board.device, board.serial);
+    if (!found) {
+        for (const auto &other : file.boards) // a [[board]] cannot follow an inline list of them
+            refuse_without_header(path, lines, static_cast<std::size_t>(other.line), "[[board]]");
+        const auto added = new_board(board);
+        lines.insert(lines.end(), added.begin(), added.end());
+        const std::size_t end = lines.size();
+        return new_input(std::move(lines), end, header);
+    }
+    refuse_without_header(path, lines, static_cast<std::size_t>(found->line), "[[board]]");
+    const auto index = static_cast<std::size_t>(found - file.boards.data());
+    const toml::table &entry = *root["board"][index].as_table();
+    if (const auto *existing = entry["input"][std::to_string(input)].as_table()) {
+        const auto at = existing->source().begin.line; // its header's line
+        refuse_without_header(path, lines, at, header);
+        drop_scale_keys(lines, *existing);
+        return {std::move(lines), at};
+    }
+    std::size_t end = index + 1 < file.boards.size() ? file.boards[index + 1].line - 1 : lines.size();
+    while (end > 0 && lines[end - 1].empty())
+        --end;
+    return new_input(std::move(lines), end, header);
 }
 
 } // namespace
@@ -90,32 +142,17 @@ void refuse_equal_volts(const std::string &path, point first, point second)
 std::string with_calibration(std::string_view text, const std::string &path, const board_identity &board,
                              int input, point first, point second)
 {
-    refuse_equal_volts(path, first, second);
-    const channel_file file = parse_channel_file(text, path);
-    const toml::table root = toml::parse(text, path);
-    auto lines = lines_of(text);
-    const std::string header = "[board.input." + std::to_string(input) + "]";
-    const board_entry *found = board_for(file, board.device, board.serial);
-    if (!found) {
-        const auto added = new_board(board);
-        lines.insert(lines.end(), added.begin(), added.end());
-        lines.insert(lines.end(), {"", header, calibration_line(first, second)});
-        return joined(lines);
+    auto place = place_calibration(text, path, board, input);
+    if (first.volts == second.volts) {
+        char volts[32];
+        (void)std::snprintf(volts, sizeof volts, "%.4f", first.volts);
+        refuse(path, place.at + 1,
+               std::string("a calibration needs two different volts (both ") + volts +
+                   "): apply two different values; nothing written");
     }
-    const auto index = static_cast<std::size_t>(found - file.boards.data());
-    const toml::table &entry = *root["board"][index].as_table();
-    if (const auto *existing = entry["input"][std::to_string(input)].as_table()) {
-        const auto at = existing->source().begin.line; // its header's line
-        drop_scale_keys(lines, *existing);
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), calibration_line(first, second));
-        return joined(lines);
-    }
-    std::size_t end = index + 1 < file.boards.size() ? file.boards[index + 1].line - 1 : lines.size();
-    while (end > 0 && lines[end - 1].empty())
-        --end;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end),
-                 {"", header, calibration_line(first, second)});
-    return joined(lines);
+    place.lines.insert(place.lines.begin() + static_cast<std::ptrdiff_t>(place.at),
+                       calibration_line(first, second));
+    return joined(place.lines);
 }
 
 static file_error not_written(const std::string &path, const char *step, int error)

@@ -2,6 +2,7 @@
 #include "channel_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -51,7 +52,7 @@ struct reader {
 
     double number_at(const toml::node &n, const std::string &key) const
     {
-        if (auto v = n.value<double>(); v && (n.is_floating_point() || n.is_integer()))
+        if (auto v = n.value<double>(); v && (n.is_floating_point() || n.is_integer()) && std::isfinite(*v))
             return *v;
         fail(n.source(), key + " must be a number, e.g. " + key + " = 1.0");
     }

@@ -1,6 +1,7 @@
 // The main shared by the host tools: --library, --simulate and the run.
 #include "host_main.h"
 
+#include <ctime>
 #include <iostream>
 
 #include "session.h"
@@ -35,6 +36,10 @@ std::vector<std::string> host_options::libraries() const
 int host_main(const char *program, CLI::App &app, const host_options &options, int argc, char **argv,
               const host_run &run)
 {
+    // Reads TZ once, now: later localtime_r calls on any thread then leave the
+    // environment alone while a board thread sets VOSTRELLE_DEVICE to reload
+    // its driver (session.cpp).
+    tzset();
     tools::hold_stop_signals(); // before any thread starts
     if (const auto status = tools::parse_command_line(app, argc, argv))
         return *status;

@@ -130,7 +130,11 @@ std::optional<std::string> instance_path(const std::string &path)
 }
 
 // The driver reads its device from VOSTRELLE_DEVICE as it loads: one load at
-// a time, each with its board's device, the variable restored after.
+// a time, each with its board's device, the variable restored after. A board
+// thread reloads its driver while other threads run, so nothing else may read
+// the environment meanwhile: the tools read it only on the main thread before
+// any board thread starts, and host_main calls tzset() first, after which
+// localtime_r no longer looks at TZ.
 std::mutex load_mutex;
 
 void *load_for(const std::string &path, const std::string &device)

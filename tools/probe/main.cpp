@@ -132,14 +132,17 @@ int record(probe::session session, probe::record_plan &plan)
     return probe::run_record(boards, plan);
 }
 
-// Each board's driver loaded in turn, two seconds each.
-int record_boards(const std::vector<std::string> &libraries, probe::record_plan &plan)
+// Each board's driver loaded in turn, two seconds each; each board's inputs
+// as the channel file names them.
+int record_boards(const std::vector<std::string> &libraries, probe::record_plan &plan,
+                  const std::optional<channels::channel_file> &file)
 {
     std::vector<probe::session> boards;
     for (const auto &device : plan.devices) {
         auto session = host::open_session(libraries, device);
         if (!session)
             return 1;
+        plan.shown.push_back(probe::channels_of(file, session->device));
         boards.push_back(std::move(*session));
     }
     return probe::run_record(boards, plan);
@@ -155,7 +158,7 @@ int run_on_board(const command_line &c, host::session &s, std::optional<probe::r
     if (c.read->parsed())
         return probe::run_read(s, c.read_options, shown);
     if (c.record->parsed()) {
-        plan->shown = shown;
+        plan->shown = {shown};
         return record(std::move(s), *plan);
     }
     if (c.watch->parsed())
@@ -197,7 +200,7 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
         return tools::usage_error;
     }
     if (plan && !plan->devices.empty())
-        return record_boards(libraries, *plan);
+        return record_boards(libraries, *plan, file);
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;

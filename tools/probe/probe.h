@@ -61,9 +61,9 @@ struct record_plan {
     std::chrono::steady_clock::duration interval{};
     std::optional<long long> slots; // scheduled scans; none: until stopped
     std::string output, plot;
-    std::vector<std::FILE *> sinks; // the output, and a copy to plot when it is standard output
-    std::string plot_source;        // that copy's path
-    input_channels shown;           // set once the board is known
+    std::vector<std::FILE *> sinks;    // the output, and a copy to plot when it is standard output
+    std::string plot_source;           // that copy's path
+    std::vector<input_channels> shown; // each board's, in the boards' order, set once they are known
 };
 
 struct list_options {

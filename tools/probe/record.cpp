@@ -52,7 +52,7 @@ using tools::formatted;
 
 // One input's value as the CSV writes it (in the file's unit where it names
 // the input); nothing when the board did not reply.
-std::optional<std::string> value_text(session &s, const record_plan &plan, int channel)
+std::optional<std::string> value_text(session &s, const record_plan &plan, std::size_t board, int channel)
 {
     if (plan.counts) {
         const auto count = host::answered_count(s, channel);
@@ -61,7 +61,7 @@ std::optional<std::string> value_text(session &s, const record_plan &plan, int c
     const auto volts = host::answered_volts(s, channel);
     if (!volts)
         return std::nullopt;
-    const auto &named = plan.shown[static_cast<std::size_t>(channel)];
+    const auto &named = plan.shown[board][static_cast<std::size_t>(channel)];
     return named ? channels::value_text(*named, *volts) : tools::csv_number(*volts);
 }
 
@@ -338,7 +338,7 @@ struct scan_loop {
     {
         std::vector<std::string> values;
         for (const int channel : plan.channels)
-            if (const auto value = value_text(s, plan, channel))
+            if (const auto value = value_text(s, plan, index, channel))
                 values.push_back(*value);
         if (!follower.answered(static_cast<int>(values.size()), static_cast<int>(plan.channels.size())))
             return miss_slot(); // a reply missed: no row of stale values
@@ -382,8 +382,9 @@ std::vector<std::string> labels_of(const std::vector<session> &boards)
     return board_labels(devices);
 }
 
-// One board's columns are named as the driver names its inputs; several
-// boards' are prefixed with the board: "ttyACM0:EA0(PA0)0..5V".
+// Columns are named as the driver names the inputs, or with the unit where
+// the channel file names them; several boards' are prefixed with the board:
+// "ttyACM0:EA0(PA0)0..5V", "ttyACM1:bath temperature (°C)".
 std::string header_of(std::vector<session> &boards, const record_plan &plan)
 {
     const reading_kind &kind = plan.counts ? counts_kind : volts_kind;
@@ -392,11 +393,10 @@ std::string header_of(std::vector<session> &boards, const record_plan &plan)
     for (std::size_t board = 0; board < boards.size(); ++board)
         for (const int channel : plan.channels) {
             const std::string driver_name = (boards[board].api.*kind.name_of)(channel);
-            const auto &named = plan.shown[static_cast<std::size_t>(channel)];
-            if (boards.size() > 1)
-                names.emplace_back(labels[board] + ":" + driver_name);
-            else
-                names.push_back(named && !plan.counts ? channels::column_title(*named, driver_name) : driver_name);
+            const auto &named = plan.shown[board][static_cast<std::size_t>(channel)];
+            const std::string title =
+                named && !plan.counts ? channels::column_title(*named, driver_name) : driver_name;
+            names.push_back(boards.size() > 1 ? labels[board] + ":" + title : title);
         }
     return tools::csv_header(names);
 }

@@ -81,6 +81,19 @@ TEST(channel_file, names_the_line_of_each_fault_and_what_to_write)
               "channels.toml:3: one scale per input: gain and offset, or calibration, or table");
     EXPECT_EQ(error_of("[[board]]\nname = \"x\"\n").substr(0, 35), "channels.toml:2: unknown key 'name'");
     EXPECT_EQ(error_of(board + "[board.input.0\n").substr(0, 17), "channels.toml:3: ");
+    EXPECT_EQ(error_of(board + "[board.input.0]\ngain = nan\n"),
+              "channels.toml:4: gain must be a number, e.g. gain = 1.0");
+}
+
+TEST(channel_file, reads_inputs_written_inline_or_with_dotted_keys)
+{
+    const std::string board = "[[board]]\ndevice = \"/dev/ttyACM0\"\n";
+    for (const std::string inputs : {"input = { 0 = { name = \"bath\", unit = \"°C\" } }\n",
+                                     "[board.input]\n0 = { name = \"bath\", unit = \"°C\" }\n",
+                                     "input.0.name = \"bath\"\ninput.0.unit = \"°C\"\n"}) {
+        const auto file = parse_channel_file(board + inputs, "channels.toml");
+        EXPECT_EQ(column_title(*file.boards.at(0).inputs[0], "EA0"), "bath (°C)") << inputs;
+    }
 }
 
 TEST(calibration, replaces_the_inputs_scale_and_keeps_everything_else)
@@ -99,7 +112,36 @@ TEST(calibration, replaces_the_inputs_scale_and_keeps_everything_else)
     EXPECT_DOUBLE_EQ(value_of(added.boards[0].inputs[5]->scaling, 1.5), 5.0);
     const auto other = with_calibration(example, "c", {"/dev/ttyACM7", std::nullopt}, 1, {1, 0}, {2, 10});
     EXPECT_TRUE(board_for(parse_channel_file(other, "c"), "/dev/ttyACM7", std::nullopt)->inputs[1]);
-    EXPECT_THROW(with_calibration(example, "c", bench, 0, {1.2, 0}, {1.2, 10}), file_error);
+}
+
+std::string calibration_error(const std::string &text, point first, point second)
+{
+    try {
+        with_calibration(text, "c.toml", {"/dev/ttyACM0", "VS0042"}, 0, first, second);
+    } catch (const file_error &e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(calibration, refuses_equal_volts_and_tables_it_cannot_write_into_with_their_line)
+{
+    EXPECT_EQ(calibration_error(example, {1.2, 0}, {1.2, 10}),
+              "c.toml:6: a calibration needs two different volts (both 1.2000): apply two different values; "
+              "nothing written");
+    const std::string board = "[[board]]\nserial = \"VS0042\"\n";
+    const std::string header_wanted =
+        ": calibrate writes into a table under its own header; write this one as ";
+    EXPECT_EQ(
+        calibration_error(board + "input = { 0 = { gain = 2.0 } }\n", {1, 0}, {2, 1}),
+        "c.toml:3" + header_wanted +
+            "[board.input.0] with its keys on the lines below, one a line, not as { ... } or dotted keys");
+    EXPECT_EQ(calibration_error(board + "input.0.gain = 2.0\n", {1, 0}, {2, 1}).substr(0, 8), "c.toml:3");
+    EXPECT_EQ(calibration_error("board = [{ serial = \"VS0042\" }]\n", {1, 0}, {2, 1}),
+              "c.toml:1" + header_wanted +
+                  "[[board]] with its keys on the lines below, one a line, not as { ... } or dotted keys");
+    EXPECT_EQ(calibration_error("board = [{ serial = \"VS0001\" }]\n", {1, 0}, {2, 1}).substr(0, 8),
+              "c.toml:1");
 }
 
 TEST(calibration, leaves_the_old_file_whole_when_the_new_one_cannot_be_written)

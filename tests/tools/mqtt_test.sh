@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# vostrelle-mqtt against a real mosquitto on 127.0.0.1 (a free port, a
+# password file) with two simulated boards: readings in their units, the
+# outputs' state and the discovery configs on their topics, a command that
+# reaches its board (the simulator's trace) and one refused on …/error that
+# reaches none, and the last will once the bridge is killed.
+# Usage: mqtt_test.sh MQTT SIM RUNNER
+set -u
+bridge=$1 sim=$2 runner=$3
+scratch=$(mktemp -d)
+source "$(dirname "$0")/helpers.sh"
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mosquitto_passwd -c -b "$scratch/passwords" bridge "s3cret pass" 2>/dev/null
+printf 's3cret pass\n' >"$scratch/password"
+cat >"$scratch/mosquitto.conf" <<CONF
+listener $port 127.0.0.1
+allow_anonymous false
+password_file $scratch/passwords
+persistence false
+user root
+CONF
+mosquitto -c "$scratch/mosquitto.conf" >"$scratch/broker" 2>&1 &
+pids+=($!)
+cat >"$scratch/channels.toml" <<TOML
+[[board]]
+device = "$scratch/b"
+[board.input.2]
+name = "bath"
+unit = "°C"
+decimals = 1
+gain = 100.0
+TOML
+for name in a b; do
+    "$runner" "$sim" --link "$scratch/$name" --trace --input 2=512 >"$scratch/sim-$name" 2>&1 &
+    pids+=($!)
+done
+auth=(-h 127.0.0.1 -p "$port" -u bridge -P "s3cret pass")
+wait_for test -L "$scratch/a" -a -L "$scratch/b"
+mosquitto_sub "${auth[@]}" -v -t 'vostrelle/#' -t 'homeassistant/#' >"$scratch/topics" 2>&1 &
+pids+=($!)
+"$runner" "$bridge" --device "$scratch/a" --device "$scratch/b" --broker "mqtt://127.0.0.1:$port" \
+    --username bridge --password-file "$scratch/password" --rate 10 --channels-file "$scratch/channels.toml" \
+    >"$scratch/out" 2>&1 &
+bridge_pid=$!
+pids+=($!)
+
+online() { [ "$(grep -cE '^vostrelle/[ab]/status online' "$scratch/topics")" -ge 2 ]; }
+wait_for online || wait_for online
+check "both boards online" online
+readings() { grep -q '^vostrelle/a/input/7 ' "$scratch/topics" && grep -q '^vostrelle/b/input/7 ' "$scratch/topics"; }
+wait_for readings
+check "board a's input 2 in volts" has topics '^vostrelle/a/input/2 2\.50[0-9]$'
+check "board b's input 2 in its channel's unit" has topics '^vostrelle/b/input/2 250\.[0-9]$'
+check "the outputs' state" has topics '^vostrelle/b/pwm 0$'
+check "the LED's state" has topics '^vostrelle/a/led 0$'
+
+# Every config is JSON with what Home Assistant needs for its kind of entity.
+configs() {
+    python3 - "$scratch/topics" <<'PY'
+import json, sys
+needed = {"sensor": ["state_topic", "unit_of_measurement"], "switch": ["command_topic", "state_topic"],
+          "number": ["command_topic", "state_topic", "min", "max"]}
+seen = {}
+for line in open(sys.argv[1], encoding="utf-8"):
+    topic, _, payload = line.rstrip("\n").partition(" ")
+    if topic.startswith("homeassistant/"):
+        kind, config = topic.split("/")[1], json.loads(payload)
+        assert all(k in config for k in needed[kind] + ["unique_id", "device", "availability_topic"]), topic
+        seen[config["unique_id"]] = config
+assert len(seen) == 38, len(seen)
+assert seen["vostrelle_b_input2"]["unit_of_measurement"] == "°C"
+assert seen["vostrelle_b_input2"]["name"] == "bath"
+PY
+}
+check "the discovery configs" configs
+
+mosquitto_pub "${auth[@]}" -t vostrelle/b/led/set -m 1
+mosquitto_pub "${auth[@]}" -t vostrelle/a/pwm/set -m 999
+led_on() { grep -q "PB0 high" "$scratch/sim-b"; }
+refused() { grep -q "^vostrelle/a/error vostrelle/a/pwm/set: the PWM duty" "$scratch/topics"; }
+wait_for led_on
+check "the LED command reached board b" led_on
+wait_for refused
+check "a bad duty answered on the error topic" refused
+check "  and it reached no board" lacks sim-a "PWM duty"
+wait_for grep -q "^vostrelle/b/led 1$" "$scratch/topics"
+check "the LED's new state" has topics "^vostrelle/b/led 1$"
+
+kill -KILL $bridge_pid
+offline() { grep -q "^vostrelle/a/status offline" "$scratch/topics"; }
+wait_for offline
+check "killed: the last will says offline" offline
+summary

@@ -3,7 +3,8 @@
 # password file) with two simulated boards: readings in their units, the
 # outputs' state and the discovery configs on their topics, a command that
 # reaches its board (the simulator's trace) and one refused on …/error that
-# reaches none, and the last will once the bridge is killed.
+# reaches none, and the last will once the bridge is killed. The service
+# unit passes systemd-analyze verify.
 # Usage: mqtt_test.sh MQTT SIM RUNNER
 set -u
 bridge=$1 sim=$2 runner=$3
@@ -50,7 +51,7 @@ pids+=($!)
 online() { [ "$(grep -cE '^vostrelle/[ab]/status online' "$scratch/topics")" -ge 2 ]; }
 wait_for online || wait_for online
 check "both boards online" online
-readings() { grep -q '^vostrelle/a/input/7 ' "$scratch/topics" && grep -q '^vostrelle/b/input/7 ' "$scratch/topics"; }
+readings() { [ "$(grep -oE '^vostrelle/[ab]/input/7 ' "$scratch/topics" | sort -u | wc -l)" -eq 2 ]; }
 wait_for readings
 check "board a's input 2 in volts" has topics '^vostrelle/a/input/2 2\.50[0-9]$'
 check "board b's input 2 in its channel's unit" has topics '^vostrelle/b/input/2 250\.[0-9]$'
@@ -88,6 +89,19 @@ check "a bad duty answered on the error topic" refused
 check "  and it reached no board" lacks sim-a "PWM duty"
 wait_for grep -q "^vostrelle/b/led 1$" "$scratch/topics"
 check "the LED's new state" has topics "^vostrelle/b/led 1$"
+
+# The service as packaged, run from the build, where systemd-analyze exists.
+unit_verified() {
+    local units=$scratch/units
+    mkdir -p "$units"
+    sed -e "s|/usr/bin/vostrelle-mqtt|$(realpath "$bridge")|" \
+        -e "s|/etc/default/vostrelle-mqtt|$packaging/default/vostrelle-mqtt|" \
+        "$packaging/systemd/vostrelle-mqtt@.service" >"$units/vostrelle-mqtt@.service"
+    systemd-analyze verify --man=no "$units/vostrelle-mqtt@.service" >"$scratch/verify" 2>&1 &&
+        ! [ -s "$scratch/verify" ]
+}
+packaging=$(cd "$(dirname "$0")/../../packaging" && pwd)
+! command -v systemd-analyze >/dev/null || check "the unit passes systemd-analyze verify" unit_verified
 
 kill -KILL $bridge_pid
 offline() { grep -q "^vostrelle/a/status offline" "$scratch/topics"; }

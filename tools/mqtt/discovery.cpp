@@ -89,6 +89,7 @@ std::vector<message> discovery_messages(const std::string &discovery_prefix, con
 {
     namespace b = tools::board;
     std::vector<message> messages;
+    messages.reserve(b::input_count + b::line_count + 3);
     for (int k = 0; k < b::input_count; ++k)
         messages.push_back(sensor(discovery_prefix, topics, board, k));
     for (int k = 0; k < b::line_count; ++k)

@@ -130,7 +130,7 @@ void add_board(running_boards &boards, host::session session, const mqtt::bridge
 {
     boards.sessions.push_back(std::move(session));
     host::session &s = boards.sessions.back();
-    boards.loops.push_back(std::make_unique<panel::acquisition>(s, false));
+    boards.loops.push_back(std::make_unique<panel::acquisition>(s, false, "vostrelle-mqtt"));
     board_parts parts = parts_of(s, *boards.loops.back(), file);
     std::cerr << "vostrelle-mqtt: board on " << s.device << " as " << options.prefix << "/" << parts.facts.id
               << "\n";

@@ -3,8 +3,8 @@
 # password file) with two simulated boards: readings in their units, the
 # outputs' state and the discovery configs on their topics, a command that
 # reaches its board (the simulator's trace) and one refused on …/error that
-# reaches none, and the last will once the bridge is killed. The service
-# unit passes systemd-analyze verify.
+# reaches none, /metrics with and without its token, and the last will once
+# the bridge is killed. The service unit passes systemd-analyze verify.
 # Usage: mqtt_test.sh MQTT SIM RUNNER
 set -u
 bridge=$1 sim=$2 runner=$3
@@ -38,13 +38,15 @@ for name in a b; do
     "$runner" "$sim" --link "$scratch/$name" --trace --input 2=512 >"$scratch/sim-$name" 2>&1 &
     pids+=($!)
 done
+metrics_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+echo "scrape-token-1" >"$scratch/token"
 auth=(-h 127.0.0.1 -p "$port" -u bridge -P "s3cret pass")
 wait_for test -L "$scratch/a" -a -L "$scratch/b"
 mosquitto_sub "${auth[@]}" -v -t 'vostrelle/#' -t 'homeassistant/#' >"$scratch/topics" 2>&1 &
 pids+=($!)
 "$runner" "$bridge" --device "$scratch/a" --device "$scratch/b" --broker "mqtt://127.0.0.1:$port" \
     --username bridge --password-file "$scratch/password" --rate 10 --channels-file "$scratch/channels.toml" \
-    >"$scratch/out" 2>&1 &
+    --metrics "127.0.0.1:$metrics_port" --metrics-token-file "$scratch/token" >"$scratch/out" 2>&1 &
 bridge_pid=$!
 pids+=($!)
 
@@ -57,6 +59,12 @@ check "board a's input 2 in volts" has topics '^vostrelle/a/input/2 2\.50[0-9]$'
 check "board b's input 2 in its channel's unit" has topics '^vostrelle/b/input/2 250\.[0-9]$'
 check "the outputs' state" has topics '^vostrelle/b/pwm 0$'
 check "the LED's state" has topics '^vostrelle/a/led 0$'
+
+scrape() { curl -s -o "$scratch/metrics" -w '%{http_code}' "$@" "http://127.0.0.1:$metrics_port/metrics"; }
+check "/metrics without the token: 401" test "$(scrape)" = 401
+check "/metrics with it: 200" test "$(scrape -H 'Authorization: Bearer scrape-token-1')" = 200
+check "  with each input in its unit" has metrics '^vostrelle_input_value{board="b",input="2",unit="°C"} 250\.'
+check "  and the board answering" has metrics '^vostrelle_board_answering{board="a"} 1$'
 
 # Every config is JSON with what Home Assistant needs for its kind of entity.
 configs() {

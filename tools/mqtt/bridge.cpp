@@ -224,6 +224,7 @@ void board_bridge::publish_readings()
         else
             held_.hold(std::move(r));
     }
+    dropped_ = held_.dropped();
 }
 
 void board_bridge::publish_outputs(const panel::output_state &outputs)

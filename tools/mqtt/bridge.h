@@ -46,6 +46,12 @@ public:
     void start();
     void stop(); // publishes offline first when connected
 
+    // For the metrics, from any thread.
+    const board_facts &facts() const { return facts_; }
+    const input_channels &inputs() const { return inputs_; }
+    long long reconnects() const { return reconnects_; }
+    long long dropped() const { return dropped_; }
+
 private:
     using clock = std::chrono::steady_clock;
 
@@ -78,7 +84,7 @@ private:
     // Used by the bridge's thread alone (the client's callbacks run on it).
     bool socket_open_ = false, connected_ = false;
     int attempt_ = 0;
-    long long reconnects_ = 0;
+    std::atomic<long long> reconnects_ = 0, dropped_ = 0;
     clock::time_point next_attempt_{}, lost_at_{};
     std::uint64_t next_scan_ = 0;
     std::uint64_t output_changes_ = UINT64_MAX;

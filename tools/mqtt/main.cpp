@@ -9,6 +9,8 @@
 #include "bridge.h"
 #include "command_line.h"
 #include "host_main.h"
+#include "metrics.h"
+#include "metrics_endpoint.h"
 #include "ports.h"
 #include "shown.h"
 #include "stop_signals.h"
@@ -29,6 +31,7 @@ struct command_line {
     std::vector<std::string> devices;
     std::string url = "mqtt://127.0.0.1:1883";
     std::string password_file, channels_file, discovery = "on";
+    std::string metrics, metrics_token_file;
     mqtt::bridge_options bridge;
 
     command_line();
@@ -59,6 +62,11 @@ command_line::command_line()
     app.add_option("--queue", bridge.queue,
                    "Readings kept while the broker is away, for delivery at QoS 1 "
                    "once it is back (default 0: dropped and counted)");
+    app.add_option("--metrics", metrics,
+                   "Serve /metrics (Prometheus's text format) on ADDRESS:PORT, e.g. "
+                   "127.0.0.1:9464");
+    app.add_option("--metrics-token-file", metrics_token_file,
+                   "With --metrics: a file whose first line is the bearer token a scrape must show");
     app.add_option("--channels-file", channels_file,
                    "Channel file giving the inputs' names, units and scales "
                    "(default: $VOSTRELLE_CHANNELS, else "
@@ -109,9 +117,58 @@ struct running_boards {
     std::vector<std::unique_ptr<mqtt::board_bridge>> bridges;
 };
 
-// Until a stop signal: the boards read, the broker fed.
-int run_bridges(running_boards &boards)
+using tools::metric_family;
+
+// The newest scan of the last half second, if the board gave one.
+std::optional<panel::scan> newest_scan(const panel::acquisition &board)
 {
+    std::uint64_t first = board.first_within(0.5);
+    const auto scans = board.scans_from(first);
+    return scans.empty() ? std::nullopt : std::optional(scans.back());
+}
+
+void add_board_metrics(std::vector<metric_family> &f, const panel::acquisition &board,
+                       const mqtt::board_bridge &bridge)
+{
+    const std::string &id = bridge.facts().id;
+    if (const auto scan = newest_scan(board))
+        for (int k = 0; k < tools::board::input_count; ++k) {
+            const auto &c = bridge.inputs()[k];
+            f[0].samples.push_back({{{"board", id}, {"input", std::to_string(k)}, {"unit", c.unit}},
+                                    channels::value_of(c.scaling, scan->volts[k])});
+        }
+    std::uint64_t scans = UINT64_MAX; // becomes the number of scans taken
+    board.scans_from(scans);
+    const auto status = board.status();
+    const double values[] = {static_cast<double>(scans), static_cast<double>(status.missed),
+                             status.board == host::board_state::answering ? 1.0 : 0.0,
+                             static_cast<double>(bridge.reconnects()), static_cast<double>(bridge.dropped())};
+    for (std::size_t k = 0; k < std::size(values); ++k)
+        f[k + 1].samples.push_back({{{"board", id}}, values[k]});
+}
+
+std::string metrics_text(const running_boards &boards)
+{
+    std::vector<metric_family> families{
+        {"vostrelle_input_value", "Each input's latest value, in its channel's unit", "gauge", {}},
+        {"vostrelle_scans_total", "Scans of all inputs taken", "counter", {}},
+        {"vostrelle_missed_slots_total", "Scan slots missed (board gone, silent or late)", "counter", {}},
+        {"vostrelle_board_answering", "1 while the board answers", "gauge", {}},
+        {"vostrelle_broker_reconnects_total", "Connections to the broker made again", "counter", {}},
+        {"vostrelle_readings_dropped_total", "Readings dropped while the broker was away", "counter", {}}};
+    for (std::size_t k = 0; k < boards.bridges.size(); ++k)
+        add_board_metrics(families, *boards.loops[k], *boards.bridges[k]);
+    return tools::exposition_text(families);
+}
+
+// Until a stop signal: the boards read, the broker fed.
+int run_bridges(running_boards &boards, const command_line &c)
+{
+    std::unique_ptr<tools::metrics_endpoint> metrics;
+    if (!c.metrics.empty())
+        metrics = std::make_unique<tools::metrics_endpoint>(*tools::parse_listen_address(c.metrics),
+                                                            tools::read_token_file(c.metrics_token_file),
+                                                            [&boards] { return metrics_text(boards); });
     for (auto &loop : boards.loops)
         loop->start([] {});
     for (auto &bridge : boards.bridges)
@@ -146,6 +203,12 @@ int serve(command_line &c, const std::vector<std::string> &libraries, std::optio
                   << "'\n";
         return tools::usage_error;
     }
+    if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty())) {
+        std::cerr << "vostrelle-mqtt: --metrics takes ADDRESS:PORT (an IPv4 address), with "
+                     "--metrics-token-file, not '"
+                  << c.metrics << "'\n";
+        return tools::usage_error;
+    }
     c.bridge.broker = *broker;
     c.bridge.discovery = c.discovery == "on";
     if (!c.password_file.empty())
@@ -165,7 +228,7 @@ int serve(command_line &c, const std::vector<std::string> &libraries, std::optio
             return 1;
         add_board(boards, std::move(*session), c.bridge, file);
     }
-    return run_bridges(boards);
+    return run_bridges(boards, c);
 }
 
 } // namespace

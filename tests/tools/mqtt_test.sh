@@ -13,7 +13,10 @@ source "$(dirname "$0")/helpers.sh"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
 mosquitto_passwd -c -b "$scratch/passwords" bridge "s3cret pass" 2>/dev/null
 printf 's3cret pass\n' >"$scratch/password"
 cat >"$scratch/mosquitto.conf" <<CONF
@@ -38,7 +41,7 @@ for name in a b; do
     "$runner" "$sim" --link "$scratch/$name" --trace --input 2=512 >"$scratch/sim-$name" 2>&1 &
     pids+=($!)
 done
-metrics_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+metrics_port=$(free_port)
 echo "scrape-token-1" >"$scratch/token"
 auth=(-h 127.0.0.1 -p "$port" -u bridge -P "s3cret pass")
 wait_for test -L "$scratch/a" -a -L "$scratch/b"
@@ -63,7 +66,8 @@ check "the LED's state" has topics '^vostrelle/a/led 0$'
 scrape() { curl -s -o "$scratch/metrics" -w '%{http_code}' "$@" "http://127.0.0.1:$metrics_port/metrics"; }
 check "/metrics without the token: 401" test "$(scrape)" = 401
 check "/metrics with it: 200" test "$(scrape -H 'Authorization: Bearer scrape-token-1')" = 200
-check "  with each input in its unit" has metrics '^vostrelle_input_value{board="b",input="2",unit="°C"} 250\.'
+check "  with each input in its unit" has metrics \
+    '^vostrelle_input_value{board="b",input="2",unit="°C"} 250\.'
 check "  and the board answering" has metrics '^vostrelle_board_answering{board="a"} 1$'
 
 # Every config is JSON with what Home Assistant needs for its kind of entity.

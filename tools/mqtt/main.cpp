@@ -195,24 +195,28 @@ void add_board(running_boards &boards, host::session session, const mqtt::bridge
                                                                   std::move(parts.facts), parts.inputs));
 }
 
-int serve(command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
+// The options CLI11 does not check, taken into c.bridge; the usage error's text otherwise.
+std::optional<std::string> option_problem(command_line &c)
 {
     const auto broker = mqtt::parse_broker_url(c.url);
-    if (!broker) {
-        std::cerr << "vostrelle-mqtt: --broker takes mqtt://HOST:PORT or mqtts://HOST:PORT, not '" << c.url
-                  << "'\n";
-        return tools::usage_error;
-    }
-    if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty())) {
-        std::cerr << "vostrelle-mqtt: --metrics takes ADDRESS:PORT (an IPv4 address), with "
-                     "--metrics-token-file, not '"
-                  << c.metrics << "'\n";
-        return tools::usage_error;
-    }
+    if (!broker)
+        return "--broker takes mqtt://HOST:PORT or mqtts://HOST:PORT, not '" + c.url + "'";
+    if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty()))
+        return "--metrics takes ADDRESS:PORT (an IPv4 address), with --metrics-token-file, not '" +
+               c.metrics + "'";
     c.bridge.broker = *broker;
     c.bridge.discovery = c.discovery == "on";
     if (!c.password_file.empty())
         c.bridge.password = read_password(c.password_file);
+    return std::nullopt;
+}
+
+int serve(command_line &c, const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode)
+{
+    if (const auto problem = option_problem(c)) {
+        std::cerr << "vostrelle-mqtt: " << *problem << "\n";
+        return tools::usage_error;
+    }
     const auto file = channels::find_channel_file(c.channels_file);
     mqtt::client_library library;
     running_boards boards;

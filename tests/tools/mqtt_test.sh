@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vostrelle-mqtt against a real mosquitto on 127.0.0.1 (a free port, a
-# password file) with two simulated boards: readings in their units, the
+# password file; TLS on a second port with a certificate made here) with two
+# simulated boards, and a third over TLS: readings in their units, the
 # outputs' state and the discovery configs on their topics, a command that
 # reaches its board (the simulator's trace) and one refused on …/error that
 # reaches none, /metrics with and without its token, and the last will once
@@ -19,12 +20,28 @@ free_port() {
 port=$(free_port)
 mosquitto_passwd -c -b "$scratch/passwords" bridge "s3cret pass" 2>/dev/null
 printf 's3cret pass\n' >"$scratch/password"
+tls_port=$(free_port)
+# A certificate authority and the broker's certificate, made for this run.
+make_certificates() {
+    local key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+    cd "$scratch" &&
+        openssl req -x509 "${key[@]}" -keyout ca.key -out ca.pem -days 1 -subj "/CN=test CA" &&
+        openssl req "${key[@]}" -keyout broker.key -out broker.csr -subj "/CN=127.0.0.1" &&
+        openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out broker.pem -days 1 \
+            -extfile <(echo "subjectAltName=IP:127.0.0.1")
+} >/dev/null 2>&1
+(make_certificates)
 cat >"$scratch/mosquitto.conf" <<CONF
-listener $port 127.0.0.1
+per_listener_settings false
 allow_anonymous false
 password_file $scratch/passwords
 persistence false
 user root
+listener $port 127.0.0.1
+listener $tls_port 127.0.0.1
+cafile $scratch/ca.pem
+certfile $scratch/broker.pem
+keyfile $scratch/broker.key
 CONF
 mosquitto -c "$scratch/mosquitto.conf" >"$scratch/broker" 2>&1 &
 pids+=($!)
@@ -45,17 +62,24 @@ metrics_port=$(free_port)
 echo "scrape-token-1" >"$scratch/token"
 auth=(-h 127.0.0.1 -p "$port" -u bridge -P "s3cret pass")
 wait_for test -L "$scratch/a" -a -L "$scratch/b"
-mosquitto_sub "${auth[@]}" -v -t 'vostrelle/#' -t 'homeassistant/#' >"$scratch/topics" 2>&1 &
+mosquitto_sub "${auth[@]}" -v -t 'vostrelle/#' -t 'homeassistant/#' -t 'tls/+/status' \
+    >"$scratch/topics" 2>&1 &
 pids+=($!)
 "$runner" "$bridge" --device "$scratch/a" --device "$scratch/b" --broker "mqtt://127.0.0.1:$port" \
     --username bridge --password-file "$scratch/password" --rate 10 --channels-file "$scratch/channels.toml" \
     --metrics "127.0.0.1:$metrics_port" --metrics-token-file "$scratch/token" >"$scratch/out" 2>&1 &
 bridge_pid=$!
 pids+=($!)
+# A simulated board over TLS, under a prefix of its own.
+"$runner" "$bridge" --simulate --broker "mqtts://127.0.0.1:$tls_port" --cafile "$scratch/ca.pem" \
+    --prefix tls --username bridge --password-file "$scratch/password" --discovery off \
+    >"$scratch/out-tls" 2>&1 &
+pids+=($!)
 
 online() { [ "$(grep -cE '^vostrelle/[ab]/status online' "$scratch/topics")" -ge 2 ]; }
 wait_for online || wait_for online
 check "both boards online" online
+check "and the one over TLS" has topics '^tls/[^/]*/status online$'
 readings() { [ "$(grep -oE '^vostrelle/[ab]/input/7 ' "$scratch/topics" | sort -u | wc -l)" -eq 2 ]; }
 wait_for readings
 check "board a's input 2 in volts" has topics '^vostrelle/a/input/2 2\.50[0-9]$'

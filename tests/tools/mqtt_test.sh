@@ -4,8 +4,9 @@
 # simulated boards, and a third over TLS: readings in their units, the
 # outputs' state and the discovery configs on their topics, a command that
 # reaches its board (the simulator's trace) and one refused on …/error that
-# reaches none, /metrics with and without its token, and the last will once
-# the bridge is killed. The service unit passes systemd-analyze verify.
+# reaches none, /metrics with and without its token, everything published
+# again once the broker is back, and the last will once the bridge is killed.
+# The service unit passes systemd-analyze verify.
 # Usage: mqtt_test.sh MQTT SIM RUNNER
 set -u
 bridge=$1 sim=$2 runner=$3
@@ -43,8 +44,12 @@ cafile $scratch/ca.pem
 certfile $scratch/broker.pem
 keyfile $scratch/broker.key
 CONF
-mosquitto -c "$scratch/mosquitto.conf" >"$scratch/broker" 2>&1 &
-pids+=($!)
+start_broker() {
+    mosquitto -c "$scratch/mosquitto.conf" >"$scratch/broker" 2>&1 &
+    broker_pid=$!
+    pids+=($!)
+}
+start_broker
 cat >"$scratch/channels.toml" <<TOML
 [[board]]
 device = "$scratch/b"
@@ -139,8 +144,27 @@ unit_verified() {
 packaging=$(cd "$(dirname "$0")/../../packaging" && pwd)
 ! command -v systemd-analyze >/dev/null || check "the unit passes systemd-analyze verify" unit_verified
 
+# The broker goes away for a second and a half (retained messages and all):
+# the bridge connects again after its backoff and publishes everything again.
+kill $broker_pid
+wait $broker_pid 2>/dev/null
+sleep 1.5
+start_broker
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
+wait_for port_open
+mosquitto_sub "${auth[@]}" -v -t 'vostrelle/+/status' -t 'vostrelle/+/dropped' -t 'homeassistant/switch/#' \
+    >"$scratch/again" 2>&1 &
+pids+=($!)
+republished() {
+    grep -q "^vostrelle/a/status online" "$scratch/again" && grep -q "^vostrelle/a/dropped" "$scratch/again"
+}
+wait_for republished
+check "after the broker's restart: online again" republished
+check "  with the readings dropped meanwhile counted" has again "^vostrelle/a/dropped [1-9][0-9]*$"
+check "  and discovery published again" test "$(count_of again '^homeassistant/switch/')" -eq 18
+
 kill -KILL $bridge_pid
-offline() { grep -q "^vostrelle/a/status offline" "$scratch/topics"; }
+offline() { grep -q "^vostrelle/a/status offline" "$scratch/again"; }
 wait_for offline
 check "killed: the last will says offline" offline
 summary

@@ -83,32 +83,32 @@ std::string read_password(const std::string &path)
     return password;
 }
 
-struct board_parts {
+struct board_description {
     mqtt::board_facts facts;
     mqtt::input_channels inputs;
 };
 
 // The board's name, titles and channels (by its USB serial or its path in the channel file).
-board_parts parts_of(host::session &s, const panel::acquisition &board,
-                     const std::optional<channels::channel_file> &file)
+board_description describe(host::session &s, const panel::acquisition &board,
+                           const std::optional<channels::channel_file> &file)
 {
     const auto usb = probe::usb_identity_of(s.device);
     const auto serial = usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
     const channels::board_entry *entry = file ? channels::board_for(*file, s.device, serial) : nullptr;
     const panel::board_names names = board.names();
-    board_parts parts;
-    parts.facts = {mqtt::board_name(s.device, serial),
-                   names.title,
-                   tools::latin1_to_utf8(s.api.detail()),
-                   serial.value_or(""),
-                   VOSTRELLE_VERSION,
-                   {}};
+    board_description described;
+    described.facts = {mqtt::board_name(s.device, serial),
+                       names.title,
+                       tools::latin1_to_utf8(s.api.detail()),
+                       serial.value_or(""),
+                       VOSTRELLE_VERSION,
+                       {}};
     for (int k = 0; k < tools::board::input_count; ++k) {
-        parts.inputs[k] = entry && entry->inputs[k] ? *entry->inputs[k] : channels::channel{};
-        const auto &c = parts.inputs[k];
-        parts.facts.inputs[k] = {c.name.empty() ? names.inputs[k] : c.name, c.unit, c.decimals};
+        described.inputs[k] = entry && entry->inputs[k] ? *entry->inputs[k] : channels::channel{};
+        const auto &c = described.inputs[k];
+        described.facts.inputs[k] = {c.name.empty() ? names.inputs[k] : c.name, c.unit, c.decimals};
     }
-    return parts;
+    return described;
 }
 
 struct running_boards {
@@ -188,11 +188,11 @@ void add_board(running_boards &boards, host::session session, const mqtt::bridge
     boards.sessions.push_back(std::move(session));
     host::session &s = boards.sessions.back();
     boards.loops.push_back(std::make_unique<panel::acquisition>(s, false, "vostrelle-mqtt"));
-    board_parts parts = parts_of(s, *boards.loops.back(), file);
-    std::cerr << "vostrelle-mqtt: board on " << s.device << " as " << options.prefix << "/" << parts.facts.id
-              << "\n";
-    boards.bridges.push_back(std::make_unique<mqtt::board_bridge>(options, *boards.loops.back(),
-                                                                  std::move(parts.facts), parts.inputs));
+    board_description described = describe(s, *boards.loops.back(), file);
+    std::cerr << "vostrelle-mqtt: board on " << s.device << " as " << options.prefix << "/"
+              << described.facts.id << "\n";
+    boards.bridges.push_back(std::make_unique<mqtt::board_bridge>(
+        options, *boards.loops.back(), std::move(described.facts), described.inputs));
 }
 
 // The options CLI11 does not check, taken into c.bridge; the usage error's text otherwise.

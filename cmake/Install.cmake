@@ -13,6 +13,13 @@ install(FILES packaging/examples/channels.toml DESTINATION ${CMAKE_INSTALL_DATAR
 if(VOSTRELLE_PANEL)
   install(TARGETS vostrelle-panel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
+# The bridge with its service, which the package leaves disabled, and the
+# service's options (a conffile).
+if(TARGET vostrelle-mqtt)
+  install(TARGETS vostrelle-mqtt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  install(FILES packaging/systemd/vostrelle-mqtt@.service DESTINATION /lib/systemd/system COMPONENT tools)
+  install(FILES packaging/default/vostrelle-mqtt DESTINATION /etc/default COMPONENT tools)
+endif()
 
 set(VOSTRELLE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vostrelle)
 install(EXPORT vostrelleTargets NAMESPACE vostrelle:: DESTINATION ${VOSTRELLE_CMAKE_DIR} COMPONENT development)

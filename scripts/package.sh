@@ -18,13 +18,17 @@ mkdir -p "$out"
 build() { # build PRESET: the library and the tools
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1" --target vostrelle vostrelle-probe vostrelle-sim vostrelle-panel >/dev/null
+  # The bridge where this machine has libmosquitto for the target.
+  if grep -q '^VOSTRELLE_MOSQUITTO:FILEPATH=/' "build/$1/CMakeCache.txt"; then
+    cmake --build --preset "$1" --target vostrelle-mqtt >/dev/null
+  fi
 }
 
 # The man pages come from the tools' own --help, on a build this machine runs.
 build amd64
 man=$(mktemp -d)
 trap 'rm -rf "$man"' EXIT
-for program in tools/vostrelle-probe tools/vostrelle-sim tools/panel/vostrelle-panel; do
+for program in tools/vostrelle-probe tools/vostrelle-sim tools/panel/vostrelle-panel tools/mqtt/vostrelle-mqtt; do
   tool=${program##*/}
   help2man --no-info --no-discard-stderr --section=1 --name="$(sed -n 's/^[^:]*: \(.*\)\..*$/\1/p;q' \
     <(build/amd64/$program --help))" "build/amd64/$program" >"$man/$tool.1"
@@ -61,6 +65,12 @@ package() {
   sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@SIZE@/$size/" -e "s/@LIBC@/$libc/" -e "s/@UPSTREAM@/$upstream/" \
     "packaging/debian/control.$name" >"$tree/DEBIAN/control"
   (cd "$tree" && find usr -type f -printf '%P\n' | sort | sed 's|^|usr/|' | xargs md5sum) >"$tree/DEBIAN/md5sums"
+  if [ -d "$tree/lib" ]; then
+    (cd "$tree" && find lib -type f | sort | xargs md5sum) >>"$tree/DEBIAN/md5sums"
+  fi
+  if [ -d "$tree/etc" ]; then # configuration the administrator edits: kept on upgrade
+    (cd "$tree" && find etc -type f | sort | sed 's|^|/|') >"$tree/DEBIAN/conffiles"
+  fi
   find "$tree" -type d -exec chmod 755 {} +
   chmod 644 "$tree/DEBIAN"/*
   dpkg-deb --root-owner-group -Zxz --build "$tree" "$out/${name}_${version}_$arch.deb" >/dev/null
@@ -82,8 +92,12 @@ for arch in "${arches[@]}"; do
   package libvostrelle1 "$arch" "$stage/library" "$libc"
   package libvostrelle-dev "$arch" "$stage/development"
   mkdir -p "$stage/tools/usr/share/man/man1"
-  install -m 644 "$man"/*.1.gz "$stage/tools/usr/share/man/man1/"
-  package vostrelle-tools "$arch" "$stage/tools" "$(libc_dependency "$stage/tools/usr/bin/"*)"
+  for program in "$stage/tools/usr/bin/"*; do
+    install -m 644 "$man/${program##*/}.1.gz" "$stage/tools/usr/share/man/man1/"
+  done
+  depends=$(libc_dependency "$stage/tools/usr/bin/"*)
+  [ ! -e "$stage/tools/usr/bin/vostrelle-mqtt" ] || depends+=", libmosquitto1"
+  package vostrelle-tools "$arch" "$stage/tools" "$depends"
   rm -rf "$stage"
 done
 

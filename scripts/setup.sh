@@ -10,6 +10,7 @@ packages=(
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf lintian help2man
   python3-pytest python3-numpy python3-matplotlib python3-venv python3-pip
   libboost-dev chromium curl iproute2 libtomlplusplus-dev
+  mosquitto mosquitto-clients libmosquitto-dev openssl
 )
 # Node.js and npm for the panel's chart library and its browser test; a
 # machine may have them from elsewhere already.

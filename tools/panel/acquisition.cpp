@@ -30,9 +30,9 @@ board_names read_names(host::session &s)
 
 } // namespace
 
-acquisition::acquisition(host::session &session, bool restore_outputs)
-    : session_(session), restore_outputs_(restore_outputs), names_(read_names(session)),
-      history_(history_size),
+acquisition::acquisition(host::session &session, bool restore_outputs, std::string program)
+    : session_(session), restore_outputs_(restore_outputs), program_(std::move(program)),
+      names_(read_names(session)), history_(history_size),
       follower_(session, [this](const host::state_change &change) { publish(change); })
 {
     for (int line = 0; line < line_count; ++line)
@@ -111,7 +111,7 @@ void acquisition::count_missed(long long slots)
 
 void acquisition::publish(const host::state_change &change)
 {
-    std::cerr << "vostrelle-panel: " << host::change_text(change, session_.device) << std::endl;
+    std::cerr << program_ << ": " << host::change_text(change, session_.device) << std::endl;
     {
         std::lock_guard lock(data_mutex_);
         state_ = change.to;

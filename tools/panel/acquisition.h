@@ -74,7 +74,8 @@ public:
     // With `restore_outputs`, the outputs set through the panel are set
     // again whenever the driver is loaded again (the board was unplugged and
     // has reset them); without, they are shown as the board has them.
-    acquisition(host::session &session, bool restore_outputs);
+    // `program` names the tool in the messages about the board.
+    acquisition(host::session &session, bool restore_outputs, std::string program = "vostrelle-panel");
     ~acquisition();
     acquisition(const acquisition &) = delete;
     acquisition &operator=(const acquisition &) = delete;
@@ -139,6 +140,7 @@ private:
 
     host::session &session_;
     const bool restore_outputs_;
+    const std::string program_;
     asked_outputs asked_; // used by the loop's thread alone, as the driver is
     board_names names_;   // under data_mutex_, from the first reload on
 

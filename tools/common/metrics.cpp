@@ -1,0 +1,114 @@
+// The text exposition format, the bearer check and the scrape's answer.
+#include "metrics.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace vostrelle::tools {
+
+namespace {
+
+std::string escaped_label(std::string_view value)
+{
+    std::string text;
+    for (const char c : value) {
+        if (c == '\\' || c == '"')
+            text += '\\';
+        text += c == '\n' ? std::string("\\n") : std::string(1, c);
+    }
+    return text;
+}
+
+std::string sample_line(const std::string &name, const metric_sample &sample)
+{
+    std::string line = name;
+    for (std::size_t k = 0; k < sample.labels.size(); ++k)
+        line += (k == 0 ? "{" : ",") + sample.labels[k].first + "=\"" +
+                escaped_label(sample.labels[k].second) + "\"";
+    char value[32];
+    (void)std::snprintf(value, sizeof value, "%.10g", sample.value);
+    return line + (sample.labels.empty() ? " " : "} ") + value + "\n";
+}
+
+} // namespace
+
+std::string exposition_text(const std::vector<metric_family> &families)
+{
+    std::string text;
+    for (const metric_family &family : families) {
+        text += "# HELP " + family.name + " " + family.help + "\n# TYPE " + family.name + " " + family.type +
+                "\n";
+        for (const metric_sample &sample : family.samples)
+            text += sample_line(family.name, sample);
+    }
+    return text;
+}
+
+bool shows_bearer_token(std::string_view authorization, std::string_view token)
+{
+    constexpr std::string_view scheme = "Bearer ";
+    if (token.empty() || !authorization.starts_with(scheme))
+        return false;
+    const std::string_view shown = authorization.substr(scheme.size());
+    unsigned difference = shown.size() == token.size() ? 0 : 1;
+    for (std::size_t k = 0; k < token.size(); ++k)
+        difference |= static_cast<unsigned>(k < shown.size() ? shown[k] ^ token[k] : 1);
+    return difference == 0;
+}
+
+namespace {
+
+// The value of header `name` (lower case) in a request's head, else empty.
+std::string_view header_value(std::string_view head, std::string_view name)
+{
+    std::size_t start = head.find("\r\n");
+    while (start != std::string_view::npos && start + 2 < head.size()) {
+        const std::size_t end = head.find("\r\n", start + 2);
+        const std::string_view line = head.substr(start + 2, end - start - 2);
+        const std::size_t colon = line.find(':');
+        bool same = colon == name.size();
+        for (std::size_t k = 0; same && k < colon; ++k)
+            same = std::tolower(static_cast<unsigned char>(line[k])) == name[k];
+        if (same)
+            return line.substr(std::min(line.find_first_not_of(' ', colon + 1), line.size()));
+        start = end;
+    }
+    return {};
+}
+
+} // namespace
+
+metrics_reply scrape_refusal(std::string_view head, std::string_view token)
+{
+    const std::string_view request_line = head.substr(0, head.find("\r\n"));
+    const std::string_view target = request_line.substr(request_line.find(' ') + 1);
+    if (!target.starts_with("/metrics ") && !target.starts_with("/metrics?"))
+        return {404, "only /metrics is served here\n"};
+    if (!request_line.starts_with("GET "))
+        return {405, "/metrics is read with GET\n"};
+    if (!shows_bearer_token(header_value(head, "authorization"), token))
+        return {401, "/metrics asks for the bearer token of --metrics-token-file\n"};
+    return {0, {}};
+}
+
+std::string http_answer(const metrics_reply &reply)
+{
+    constexpr struct {
+        int status;
+        const char *text;
+    } reasons[] = {{200, "OK"}, {401, "Unauthorized"}, {404, "Not Found"}, {405, "Method Not Allowed"}};
+    const char *reason = "Error";
+    for (const auto &r : reasons)
+        if (r.status == reply.status)
+            reason = r.text;
+    std::string answer =
+        "HTTP/1.1 " + std::to_string(reply.status) + " " + reason + "\r\nContent-Type: " +
+        std::string(reply.status == 200 ? metrics_content_type : "text/plain; charset=utf-8") +
+        "\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n";
+    if (reply.status == 401)
+        answer += "WWW-Authenticate: Bearer\r\n";
+    return answer + "\r\n" + reply.body;
+}
+
+} // namespace vostrelle::tools

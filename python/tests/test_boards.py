@@ -50,7 +50,7 @@ def two_boards(simulators, tmp_path_factory):
 
 
 def count(board):
-    """Input 0's count, or None while a busy machine leaves the board's replies late."""
+    """Input 0's count, or None when a busy machine left the board's replies late for a quarter second."""
     try:
         return board.inputs[0].count()
     except vostrelle.BoardSilent:
@@ -61,19 +61,27 @@ def test_readings_never_come_from_the_other_board(two_boards):
     first, second = two_boards
     readings = [(count(first), count(second)) for _ in range(5000)]
     assert not any(a == 900 or b == 100 for a, b in readings)
+    # A late reply on a busy machine costs that reading (a count of 255, or none).
     assert sum(a == 100 and b == 900 for a, b in readings) >= 0.5 * len(readings)
+
+
+def present(column):
+    return column[~numpy.isnan(column)]
 
 
 def test_two_boards_record_together_in_the_time_of_one(two_boards):
     first, second = two_boards
     assert first.wait_for_board(timeout=5) and second.wait_for_board(timeout=5)
-    # A scan of eight inputs in volts takes 17.6 ms: one board after the other would miss a slot in three.
     recording = vostrelle.record([first, second], interval=0.025, count=40)
-    assert len(recording) >= 36 and max(recording.missed_by_board.values()) <= 6
+    # A scan of eight inputs in volts takes 17.6 ms: one board after the other would start the second
+    # that late at every slot. A busy machine wakes some scans late, not most.
+    for lateness in recording.lateness_by_board.values():
+        assert len(lateness) >= 20 and numpy.median(lateness) < 0.008
     assert recording.names[0] == f"{first.device} bath temperature (°C)"
     assert recording.names[8] == f"{second.device} EA0(PA0)0..5V" and recording.units[8] == "V"
-    assert (abs(recording[first, 0] - 100 * 500 / 1023) < 1e-9).mean() >= 0.9
-    assert (recording[second.device, 0] == 900 * 5 / 1023).mean() >= 0.9
+    temperatures, volts = present(recording[first, 0]), present(recording[second.device, 0])
+    assert not numpy.isclose(temperatures, 900 * 500 / 1023).any() and not (volts == 100 * 5 / 1023).any()
+    assert numpy.isclose(temperatures, 100 * 500 / 1023).sum() >= 10 and (volts == 900 * 5 / 1023).sum() >= 10
     with pytest.raises(KeyError, match="several boards have it"):
         recording[0]
     matplotlib.use("Agg")
@@ -85,16 +93,18 @@ def test_one_board_unplugged_and_back_while_the_other_records_every_slot(two_boa
     first, second = two_boards
     threading.Timer(0.6, simulators[-1].terminate).start()
     threading.Timer(0.9, plug_in, (second.device, simulators)).start()
-    recording = vostrelle.record([first, second], channels=[0], interval=0.05, count=72, volts=False)
-    # The other board's two-second reload does not hold this one up (that would miss 40 slots); a busy
-    # machine may leave a few replies late.
-    assert recording.missed_by_board[first.device] <= 4 and len(recording) >= 68
+    recording = vostrelle.record([first, second], channels=[0], interval=0.05, count=80, volts=False)
     [(start, end)] = recording.gaps_by_board[second.device]
-    assert 0.5 < start < 1.2 and 2.9 < end < 3.6  # back after the replug and the driver's two seconds
+    assert 0.5 < start < 1.2 and 2.9 < end < 3.9  # back after the replug and the driver's two seconds
+    # The other board's two-second reload does not hold this one up; a busy machine may leave some
+    # of its replies late.
+    kept = recording.times[~numpy.isnan(recording[first, 0])]
+    assert len(kept) >= 40 and numpy.diff(kept).max() < 0.5
     during = (recording.times > start + 0.05) & (recording.times < end - 0.05)
     assert numpy.isnan(recording[second, 0][during]).all()
-    assert (recording[first, 0][during] == 100).mean() > 0.9
-    assert (recording[second, 0][recording.times > end] == 900).mean() > 0.9
+    assert not (recording[first, 0] == 900).any() and not (recording[second, 0] == 100).any()
+    assert (recording[first, 0][during] == 100).sum() >= 10
+    assert (recording[second, 0][recording.times > end] == 900).sum() >= 5
 
 
 def test_a_device_open_already_is_refused_by_any_name(two_boards, tmp_path):

@@ -29,7 +29,9 @@ def test_a_recording_follows_the_board_out_and_back(plug_in, tmp_path):
         assert time.monotonic() - began < 5.5
         assert len(recording) + recording.missed == 100 and repr(recording).endswith(" missed, 1 gap>")
         [(start, end)] = recording.gaps
-        assert 0.5 < start < 1.5 and 1.8 + 2 < end < 5  # back after the replug and the driver's two seconds
+        # Back after the replug and the driver's two seconds (less a slot or two when a busy machine
+        # left the first replies late: times count from the first row).
+        assert 0.5 < start < 1.5 and 1.8 + 2 - 0.15 < end < 5
         assert recording.missed >= (end - start) / 0.05 - 1
         assert not any(start < t < end for t in recording.times)  # no row stands for the gap
         before, after = recording[0][recording.times <= start], recording[0][recording.times >= end]

@@ -37,7 +37,8 @@ class Recording:
     board that gave no reading in a row's slot has NaN there (None in lists).
     missed: scheduled scans skipped because they could not start in their
     slot, summed over the boards; missed_by_board gives each board's.
-    lateness: seconds each scan started after its slot. interval: the
+    lateness: seconds each row's first scan started after its slot
+    (lateness_by_board: each board's scans, in its rows' order). interval: the
     schedule's period in seconds. interrupted: True when Ctrl-C ended the
     recording early. gaps: (start, end) in seconds of each time a board was
     gone or silent (gaps_by_board: each board's); their slots are in missed.
@@ -50,6 +51,7 @@ class Recording:
         self.times = []
         self.columns = [[] for _ in self.channels]
         self.lateness = []  # seconds each scan started after its slot
+        self.lateness_by_board = {}
         self.missed = 0
         self.missed_by_board = {}
         self.interrupted = False
@@ -69,6 +71,7 @@ class Recording:
                 column.append(value)
         for run in runs:
             self.missed_by_board[run.board.device] = run.missed
+            self.lateness_by_board[run.board.device] = [run.rows[slot][1] for slot in sorted(run.rows)]
             self.gaps_by_board[run.board.device] = [(start - origin, end - origin) for start, end in run.gaps]
         self.missed = sum(self.missed_by_board.values())
         self.gaps = sorted(gap for gaps in self.gaps_by_board.values() for gap in gaps)

@@ -44,7 +44,7 @@ def two_boards(simulators, tmp_path_factory):
     plug_in(link, simulators)
     channels = tmp_path_factory.mktemp("channels") / "channels.toml"
     channels.write_text(f'[[board]]\ndevice = "{device}"\n[board.input.0]\nname = "bath temperature"\n'
-                        'unit = "°C"\ndecimals = 1\ngain = 100.0\n')
+                        'unit = "°C"\ndecimals = 1\ngain = 100.0\nlimits = [10.0, 40.0]\n')
     with vostrelle.Board(device, channels_file=channels) as first, vostrelle.Board(link) as second:
         yield first, second
 
@@ -87,6 +87,8 @@ def test_two_boards_record_together_in_the_time_of_one(two_boards):
     matplotlib.use("Agg")
     left = recording.plot()
     assert (left.get_ylabel(), left.figure.axes[1].get_ylabel()) == ("°C", "volts")
+    limits = [line.get_ydata()[0] for line in left.lines if line.get_linestyle() == "--"]
+    assert limits == [10.0, 40.0]
 
 
 def test_one_board_unplugged_and_back_while_the_other_records_every_slot(two_boards, simulators):
@@ -128,6 +130,7 @@ def test_inputs_report_in_the_channel_files_units(two_boards):
     first, second = two_boards
     temperature = first.inputs[0]
     assert (temperature.label, temperature.unit) == ("bath temperature", "°C")
+    assert (temperature.limits, second.inputs[0].limits) == ((10.0, 40.0), None)
     assert abs(temperature.value() - 100 * temperature.volts()) < 1e-9
     assert (second.inputs[0].label, second.inputs[0].unit) == ("EA0(PA0)0..5V", "V")
     assert second.inputs[0].value() == second.inputs[0].volts()

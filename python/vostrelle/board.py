@@ -101,6 +101,11 @@ class Input:
         return self.channel.unit
 
     @property
+    def limits(self) -> tuple[float, float] | None:
+        """(low, high) from the channel file, in `unit`, or None; plot() marks them."""
+        return self.channel.limits
+
+    @property
     def label(self) -> str:
         """The channel file's name of this input, else the driver's name in volts."""
         return self.channel.name or self.volts_name

@@ -139,13 +139,13 @@ def test_inputs_report_in_the_channel_files_units(two_boards):
 def test_each_scale_kind(tmp_path):
     path = tmp_path / "channels.toml"
     path.write_text('[[board]]\nserial = "A1"\n'
-                    "[board.input.0]\ngain = 2.0\noffset = -1.0\n"
+                    "[board.input.0]\ngain = 2.0\noffset = -1.0\n[board.input.3]\noffset = 1.0\n"
                     "[board.input.1]\ncalibration = [[0.5, 10.0], [4.5, 1000.0]]\n"
                     "[board.input.2]\ntable = [[0.4, 80.0], [1.0, 30.0], [2.5, 10.0]]\n")
     [board] = _channels.read(path)
     assert _channels.channels_of([board], "/dev/ttyACM7", "A1") is board.inputs
     linear, calibrated, table = (board.inputs[k].value for k in range(3))
-    assert (linear(0.0), linear(2.5)) == (-1.0, 4.0)
+    assert (linear(0.0), linear(2.5), board.inputs[3].value(2.5)) == (-1.0, 4.0, 3.5)
     assert (calibrated(0.5), calibrated(4.5), calibrated(2.5)) == (10.0, 1000.0, 505.0)
     assert (table(0.0), table(0.7), table(1.75), table(5.0)) == (80.0, 55.0, 20.0, 10.0)
 
@@ -154,6 +154,8 @@ def test_each_scale_kind(tmp_path):
     ('[[board]]\ndevice = "/dev/x"\n[board.input.0]\ngian = 2.0\n',
      "4: unknown key 'gian' in [board.input.0] "
      "(use name, unit, decimals, gain, offset, calibration, table, limits)"),
+    ('[[board]]\ndevice = "/dev/x"\n[board.input]\n0 = {name = "a", gain = 2.0}\n1 = {gian = 2.0}\n',
+     "5: unknown key 'gian' in [board.input.1]"),
     ('[[board]]\ndevice = "/dev/x"\n\n[board.input.9]\ngain = 2.0\n',
      "4: input 9 does not exist: the board has inputs 0..7"),
     ('[[board]]\ndevice = "/dev/x"\n[board.input.2]\nname = "d"\ntable = [[0.4, 80.0],\n'

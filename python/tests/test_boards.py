@@ -44,13 +44,13 @@ def two_boards(simulators, tmp_path_factory):
     plug_in(link, simulators)
     channels = tmp_path_factory.mktemp("channels") / "channels.toml"
     channels.write_text(f'[[board]]\ndevice = "{device}"\n[board.input.0]\nname = "bath temperature"\n'
-                        'unit = "°C"\ndecimals = 1\ngain = 100.0\n')
+                        'unit = "°C"\ndecimals = 1\ngain = 100.0\nlimits = [10.0, 40.0]\n')
     with vostrelle.Board(device, channels_file=channels) as first, vostrelle.Board(link) as second:
         yield first, second
 
 
 def count(board):
-    """Input 0's count, or None while a busy machine leaves the board's replies late."""
+    """Input 0's count, or None when a busy machine left the board's replies late for a quarter second."""
     try:
         return board.inputs[0].count()
     except vostrelle.BoardSilent:
@@ -61,40 +61,52 @@ def test_readings_never_come_from_the_other_board(two_boards):
     first, second = two_boards
     readings = [(count(first), count(second)) for _ in range(5000)]
     assert not any(a == 900 or b == 100 for a, b in readings)
+    # A late reply on a busy machine costs that reading (a count of 255, or none).
     assert sum(a == 100 and b == 900 for a, b in readings) >= 0.5 * len(readings)
+
+
+def present(column):
+    return column[~numpy.isnan(column)]
 
 
 def test_two_boards_record_together_in_the_time_of_one(two_boards):
     first, second = two_boards
     assert first.wait_for_board(timeout=5) and second.wait_for_board(timeout=5)
-    # A scan of eight inputs in volts takes 17.6 ms: one board after the other would miss a slot in three.
     recording = vostrelle.record([first, second], interval=0.025, count=40)
-    assert len(recording) >= 36 and max(recording.missed_by_board.values()) <= 6
+    # A scan of eight inputs in volts takes 17.6 ms: one board after the other would start the second
+    # that late at every slot. A busy machine wakes some scans late, not most.
+    for lateness in recording.lateness_by_board.values():
+        assert len(lateness) >= 20 and numpy.median(lateness) < 0.008
     assert recording.names[0] == f"{first.device} bath temperature (°C)"
     assert recording.names[8] == f"{second.device} EA0(PA0)0..5V" and recording.units[8] == "V"
-    assert (abs(recording[first, 0] - 100 * 500 / 1023) < 1e-9).mean() >= 0.9
-    assert (recording[second.device, 0] == 900 * 5 / 1023).mean() >= 0.9
+    temperatures, volts = present(recording[first, 0]), present(recording[second.device, 0])
+    assert not numpy.isclose(temperatures, 900 * 500 / 1023).any() and not (volts == 100 * 5 / 1023).any()
+    assert numpy.isclose(temperatures, 100 * 500 / 1023).sum() >= 10 and (volts == 900 * 5 / 1023).sum() >= 10
     with pytest.raises(KeyError, match="several boards have it"):
         recording[0]
     matplotlib.use("Agg")
     left = recording.plot()
     assert (left.get_ylabel(), left.figure.axes[1].get_ylabel()) == ("°C", "volts")
+    limits = [line.get_ydata()[0] for line in left.lines if line.get_linestyle() == "--"]
+    assert limits == [10.0, 40.0]
 
 
 def test_one_board_unplugged_and_back_while_the_other_records_every_slot(two_boards, simulators):
     first, second = two_boards
     threading.Timer(0.6, simulators[-1].terminate).start()
     threading.Timer(0.9, plug_in, (second.device, simulators)).start()
-    recording = vostrelle.record([first, second], channels=[0], interval=0.05, count=72, volts=False)
-    # The other board's two-second reload does not hold this one up (that would miss 40 slots); a busy
-    # machine may leave a few replies late.
-    assert recording.missed_by_board[first.device] <= 4 and len(recording) >= 68
+    recording = vostrelle.record([first, second], channels=[0], interval=0.05, count=80, volts=False)
     [(start, end)] = recording.gaps_by_board[second.device]
-    assert 0.5 < start < 1.2 and 2.9 < end < 3.6  # back after the replug and the driver's two seconds
+    assert 0.5 < start < 1.2 and 2.9 < end < 3.9  # back after the replug and the driver's two seconds
+    # The other board's two-second reload does not hold this one up; a busy machine may leave some
+    # of its replies late.
+    kept = recording.times[~numpy.isnan(recording[first, 0])]
+    assert len(kept) >= 40 and numpy.diff(kept).max() < 0.5
     during = (recording.times > start + 0.05) & (recording.times < end - 0.05)
     assert numpy.isnan(recording[second, 0][during]).all()
-    assert (recording[first, 0][during] == 100).mean() > 0.9
-    assert (recording[second, 0][recording.times > end] == 900).mean() > 0.9
+    assert not (recording[first, 0] == 900).any() and not (recording[second, 0] == 100).any()
+    assert (recording[first, 0][during] == 100).sum() >= 10
+    assert (recording[second, 0][recording.times > end] == 900).sum() >= 5
 
 
 def test_a_device_open_already_is_refused_by_any_name(two_boards, tmp_path):
@@ -118,6 +130,7 @@ def test_inputs_report_in_the_channel_files_units(two_boards):
     first, second = two_boards
     temperature = first.inputs[0]
     assert (temperature.label, temperature.unit) == ("bath temperature", "°C")
+    assert (temperature.limits, second.inputs[0].limits) == ((10.0, 40.0), None)
     assert abs(temperature.value() - 100 * temperature.volts()) < 1e-9
     assert (second.inputs[0].label, second.inputs[0].unit) == ("EA0(PA0)0..5V", "V")
     assert second.inputs[0].value() == second.inputs[0].volts()
@@ -126,13 +139,13 @@ def test_inputs_report_in_the_channel_files_units(two_boards):
 def test_each_scale_kind(tmp_path):
     path = tmp_path / "channels.toml"
     path.write_text('[[board]]\nserial = "A1"\n'
-                    "[board.input.0]\ngain = 2.0\noffset = -1.0\n"
+                    "[board.input.0]\ngain = 2.0\noffset = -1.0\n[board.input.3]\noffset = 1.0\n"
                     "[board.input.1]\ncalibration = [[0.5, 10.0], [4.5, 1000.0]]\n"
                     "[board.input.2]\ntable = [[0.4, 80.0], [1.0, 30.0], [2.5, 10.0]]\n")
     [board] = _channels.read(path)
     assert _channels.channels_of([board], "/dev/ttyACM7", "A1") is board.inputs
     linear, calibrated, table = (board.inputs[k].value for k in range(3))
-    assert (linear(0.0), linear(2.5)) == (-1.0, 4.0)
+    assert (linear(0.0), linear(2.5), board.inputs[3].value(2.5)) == (-1.0, 4.0, 3.5)
     assert (calibrated(0.5), calibrated(4.5), calibrated(2.5)) == (10.0, 1000.0, 505.0)
     assert (table(0.0), table(0.7), table(1.75), table(5.0)) == (80.0, 55.0, 20.0, 10.0)
 
@@ -141,6 +154,8 @@ def test_each_scale_kind(tmp_path):
     ('[[board]]\ndevice = "/dev/x"\n[board.input.0]\ngian = 2.0\n',
      "4: unknown key 'gian' in [board.input.0] "
      "(use name, unit, decimals, gain, offset, calibration, table, limits)"),
+    ('[[board]]\ndevice = "/dev/x"\n[board.input]\n0 = {name = "a", gain = 2.0}\n1 = {gian = 2.0}\n',
+     "5: unknown key 'gian' in [board.input.1]"),
     ('[[board]]\ndevice = "/dev/x"\n\n[board.input.9]\ngain = 2.0\n',
      "4: input 9 does not exist: the board has inputs 0..7"),
     ('[[board]]\ndevice = "/dev/x"\n[board.input.2]\nname = "d"\ntable = [[0.4, 80.0],\n'

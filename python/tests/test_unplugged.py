@@ -27,15 +27,19 @@ def test_a_recording_follows_the_board_out_and_back(plug_in, tmp_path):
         began = time.monotonic()
         recording = board.record(channels=[0], interval=0.05, duration=5, volts=False)
         assert time.monotonic() - began < 5.5
-        assert len(recording) + recording.missed == 100 and repr(recording).endswith(" missed, 1 gap>")
-        [(start, end)] = recording.gaps
-        assert 0.5 < start < 1.5 and 1.8 + 2 < end < 5  # back after the replug and the driver's two seconds
+        assert len(recording) + recording.missed == 100 and repr(recording).endswith((" gap>", " gaps>"))
+        # A busy machine may leave the board's replies late for a moment: a short silent gap.
+        [(start, end)] = [(start, end) for start, end in recording.gaps if end - start > 1]
+        # Back after the replug and the driver's two seconds (less a slot or two when a busy machine
+        # left the first replies late: times count from the first row).
+        assert 0.5 < start < 1.5 and 1.8 + 2 - 0.15 < end < 5
         assert recording.missed >= (end - start) / 0.05 - 1
         assert not any(start < t < end for t in recording.times)  # no row stands for the gap
         before, after = recording[0][recording.times <= start], recording[0][recording.times >= end]
         assert (before == 100).mean() >= 0.9 and (after == 900).mean() >= 0.9
         matplotlib.use("Agg")
-        assert numpy.isnan(recording.plot().lines[0].get_ydata()).sum() == 1  # the curve breaks at the gap
+        breaks = numpy.isnan(recording.plot().lines[0].get_ydata()).sum()
+        assert breaks == len(recording.gaps)  # the curve breaks at each gap
         assert board.inputs[0].count() == 900
         # Not set again: the reset board has its outputs at rest, and the Board says so.
         assert board.pwm is None and not board.lines[3]

@@ -54,6 +54,7 @@ gives each input of a board (matched by USB serial number or device) a name,
 a unit and a scale (gain and offset, a two-point calibration, or a table):
 
     board.inputs[0].value(), .unit, .label     e.g. 23.4, '°C', 'bath temperature'
+    board.inputs[0].limits                     (10.0, 40.0), or None; plot() marks them
 
 Recordings then hold those values, with the unit in each column's name and
 on the plot's axis. A file that cannot be used raises ChannelFileError,

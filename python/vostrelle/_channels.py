@@ -97,35 +97,81 @@ class _Fault(Exception):
         self.line = line
 
 
+_KEY_PART = r"""(?:[A-Za-z0-9_-]+|"[^"]*"|'[^']*')"""
+_KEY_PATH = rf"{_KEY_PART}(?:\s*\.\s*{_KEY_PART})*"
+_HEADER = re.compile(rf"\s*(\[\[?)\s*({_KEY_PATH})\s*\]")
+_ASSIGNMENT = re.compile(rf"\s*({_KEY_PATH})\s*=")
+# Inside an inline table: braces, and the keys given a value.
+_INLINE = re.compile(rf"\{{|\}}|({_KEY_PATH})\s*=")
+
+
+def _parts(path: str) -> list[str]:
+    return [part.strip("\"'") for part in re.findall(_KEY_PART, path)]
+
+
+def _open_quote(value: str) -> str | None:
+    """The quotes of a multi-line text that the value's line leaves open."""
+    return next((quote for quote in ('"""', "'''") if value.count(quote) % 2), None)
+
+
 class _KeyLines:
     """Where each table and key stands in the text, as best a line scan can
-    tell (tomllib gives no positions past syntax errors)."""
-
-    _BOARD = re.compile(r"\s*\[\[\s*board\s*\]\]")
-    _INPUT = re.compile(r"""\s*\[\s*board\s*\.\s*input\s*\.\s*["']?([^\]"'\s]+)["']?\s*\]""")
-    _KEY = re.compile(r"""\s*["']?([A-Za-z0-9_-]+)["']?\s*=(.*)""")
+    tell (tomllib gives no positions past syntax errors): headers, dotted
+    keys and inline tables alike."""
 
     def __init__(self, text: str):
         self.tables = {}  # (board index, input key or None): line
         self.keys = {}  # (board index, input key or None, key): line
-        table, board, depth = (-1, None), -1, 0
+        self._boards = -1
+        table, depth, quote = [], 0, None
         for number, line in enumerate(text.splitlines(), 1):
-            if depth > 0:  # inside a list that spans lines
+            if quote:  # inside a text that spans lines
+                quote = None if line.count(quote) % 2 else quote
+            elif depth > 0:  # inside a list that spans lines
                 depth += _depth(line)
-            elif self._BOARD.match(line):
-                board += 1
-                table = self._table(board, None, number)
-            elif found := self._INPUT.match(line):
-                table = self._table(board, found[1], number)
-            elif line.lstrip().startswith("["):
-                table = (board, "[other]")
-            elif found := self._KEY.match(line):
-                self.keys.setdefault((*table, found[1]), number)
-                depth = _depth(found[2])
+            elif found := _HEADER.match(line):
+                table = self._header(found[1], _parts(found[2]), number)
+            elif found := _ASSIGNMENT.match(line):
+                value = line[found.end():]
+                self._inline(table, table + _parts(found[1]), value, number)
+                depth, quote = _depth(value), _open_quote(value)
 
-    def _table(self, board: int, name: str | None, number: int):
-        self.tables.setdefault((board, name), number)
-        return board, name
+    def _header(self, brackets: str, path: list[str], number: int) -> list[str]:
+        if brackets == "[[" and path == ["board"]:
+            self._boards += 1
+        if path[:1] == ["board"]:
+            path = ["board", self._boards, *path[1:]]
+        self._note(path, path, number)
+        return path
+
+    def _inline(self, table: list[str], path: list[str], value: str, number: int) -> None:
+        """The key at `path` and the keys of an inline table in its value."""
+        self._note(table, path, number)
+        quoted_values = re.sub(r""""[^"]*"(?!\s*=)|'[^']*'(?!\s*=)""", '""', value.split("#", 1)[0])
+        opened, last = [path], path
+        for found in _INLINE.finditer(quoted_values):
+            if found[0] == "{":
+                opened.append(last)
+            elif found[0] == "}":
+                last = opened.pop() if len(opened) > 1 else path
+            else:
+                last = opened[-1] + _parts(found[1])
+                self._note(opened[-1], last, number)
+
+    def _note(self, table: list[str], path: list[str], number: int) -> None:
+        """The line of each table and key that `path` names below `table`."""
+        for length in range(max(len(table), 1), len(path) + 1):
+            match path[:length]:
+                case ["board", int(board)]:
+                    self.tables.setdefault((board, None), number)
+                case ["board", int(board), "input", name]:
+                    self.tables.setdefault((board, name), number)
+                case ["board", int(board), "input", name, key]:
+                    self.keys.setdefault((board, name, key), number)
+                case ["board", int(board), key] if key != "input":
+                    self.keys.setdefault((board, None, key), number)
+                case [key] if key != "board":
+                    self.keys.setdefault((-1, None, key), number)
 
     def line(self, board: int, name: str | None = None, key: str | None = None) -> int:
         found = self.keys.get((board, name, key)) or self.tables.get((board, name))
@@ -190,12 +236,10 @@ def _table(value, place: _Place) -> dict:
 
 
 def _linear(entry: dict, place: _Place) -> dict:
-    if "gain" not in entry:
-        raise place.fault("offset", "an offset needs a gain: gain = 1.0 for volts plus the offset")
     for key in ("gain", "offset"):
         if key in entry and not _is_number(entry[key]):
             raise place.fault(key, f"{key} takes a number: {key} = 1.5")
-    return {"gain": float(entry["gain"]), "offset": float(entry.get("offset", 0.0))}
+    return {"gain": float(entry.get("gain", 1.0)), "offset": float(entry.get("offset", 0.0))}
 
 
 def _scale(entry: dict, place: _Place) -> dict:

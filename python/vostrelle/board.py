@@ -23,10 +23,13 @@ _LED_LINE = 0  # the LED is digital line PB0
 # answer returns them, which no answer can (the highest count is 1023).
 _NO_ANSWER = 0xFFFF
 _HIGHEST = {"cea": 1023, "cead": 5.0}
-# Unanswered conversions in a row after which the board counts as silent; a
-# silent board is then asked once a second instead of at every reading, since
-# each unanswered conversion busy-waits the driver's deadlines.
+# The board counts as silent after this many unanswered conversions in a row,
+# over this long at least, as the tools decide: a machine busy with other work
+# delays a few replies in a row too. A silent board is then asked once a
+# second instead of at every reading, since each unanswered conversion
+# busy-waits the driver's deadlines.
 SILENT_AFTER = 3
+SILENT_SECONDS = 0.25
 SILENT_CHECK_SECONDS = 1.0
 # How often the path of a board that has gone is looked at.
 WATCH_SECONDS = 0.2
@@ -98,6 +101,11 @@ class Input:
         return self.channel.unit
 
     @property
+    def limits(self) -> tuple[float, float] | None:
+        """(low, high) from the channel file, in `unit`, or None; plot() marks them."""
+        return self.channel.limits
+
+    @property
     def label(self) -> str:
         """The channel file's name of this input, else the driver's name in volts."""
         return self.channel.name or self.volts_name
@@ -166,7 +174,7 @@ class Board:
     the device: reading or setting an output while the board has gone
     (unplugged, its path leading to another device, its port hung up) raises
     BoardGone, which names the device, and a board that stops answering
-    raises BoardSilent (a BoardGone) after a few tries; it is then asked once
+    raises BoardSilent (a BoardGone) after a quarter second; it is then asked once
     a second, not at every reading. wait_for_board() waits for it to be back
     and loads the driver again; the board has been reset by then, and the
     outputs are set again only with restore_outputs=True (to the last values
@@ -195,6 +203,8 @@ class Board:
         self.lines = Lines(self)
         self._outputs: dict[tuple[str, int], int] = {}  # (function, channel): last value set
         self._unanswered = 0  # conversions in a row the board left unanswered
+        self._quiet_since = 0.0  # when the first of them was asked
+        self._quiet_for = 0.0  # from then to the last of them
         self._next_check = 0.0  # when a silent board is asked again
 
     def _functions(self):
@@ -213,7 +223,7 @@ class Board:
             raise BoardGone(self._device.path, reason)
 
     def _silent(self) -> bool:
-        return self._unanswered >= SILENT_AFTER
+        return self._unanswered >= SILENT_AFTER and self._quiet_for >= SILENT_SECONDS
 
     def _no_answer(self) -> BoardSilent:
         return BoardSilent(self._device.path, "does not answer")
@@ -233,18 +243,29 @@ class Board:
         if self._silent() and now < self._next_check:
             raise self._no_answer()
         value = self._convert(name, channel)
-        self._unanswered = 0 if value is not None else self._unanswered + 1
+        self._note_answer(value is not None, now)
         self._next_check = now + SILENT_CHECK_SECONDS
         return value
 
+    def _note_answer(self, answered: bool, now: float) -> None:
+        if answered:
+            self._unanswered = 0
+            return
+        if self._unanswered == 0:
+            self._quiet_since = now
+        self._unanswered += 1
+        self._quiet_for = now - self._quiet_since
+
     def _read(self, name: str, channel: int):
-        """One reading of a board that is there, tried a few times: a reply
-        that misses its deadline on a busy machine is not a silent board."""
-        self._check_device()
-        for _ in range(SILENT_AFTER):
+        """One reading of a board that is there, tried again until it answers
+        or counts as silent: a reply that misses its deadline on a busy
+        machine is not a silent board."""
+        while True:
+            self._check_device()
             if (value := self._ask(name, channel)) is not None:
                 return value
-        raise self._no_answer()
+            if self._silent():
+                raise self._no_answer()
 
     def _scan(self, name: str, channels):
         """A recording's scan: its readings, or None when one went unanswered."""
@@ -356,10 +377,12 @@ class Board:
                 return False
 
     def _answers(self) -> bool:
+        """Whether a conversion gets a reply, before the board counts as silent."""
         try:
-            return self._ask("cea", 0) is not None
-        except BoardSilent:
+            self._read("cea", 0)
+        except BoardGone:  # a BoardSilent too
             return False
+        return True
 
     def _reload(self) -> None:
         """Unload this Board's driver, which closes the port, and load it

@@ -30,26 +30,30 @@ class Recording:
     Each column is one input of one board: channels holds its input number,
     boards its board's device, units its unit ('V', the channel file's, or
     'count'), names its header (the channel's label, with the unit when the
-    channel file gives one, after the board's device when there are several).
+    channel file gives one, after the board's device when there are several),
+    limits its (low, high) from the channel file or None.
     recording[k] (or columns[i]): the readings of input k, one per time;
     recording[board, k] (a Board or its device) when several boards have
     input k. These are numpy arrays when numpy is installed, else lists; a
     board that gave no reading in a row's slot has NaN there (None in lists).
     missed: scheduled scans skipped because they could not start in their
     slot, summed over the boards; missed_by_board gives each board's.
-    lateness: seconds each scan started after its slot. interval: the
+    lateness: seconds each row's first scan started after its slot
+    (lateness_by_board: each board's scans, in its rows' order). interval: the
     schedule's period in seconds. interrupted: True when Ctrl-C ended the
     recording early. gaps: (start, end) in seconds of each time a board was
     gone or silent (gaps_by_board: each board's); their slots are in missed.
     """
 
     def __init__(self, columns, volts: bool, interval: float):
-        self.boards, self.channels, self.names, self.units, self._decimals = (tuple(c) for c in zip(*columns))
+        self.boards, self.channels, self.names, self.units, self._decimals, self.limits = (
+            tuple(c) for c in zip(*columns))
         self.volts = volts
         self.interval = interval
         self.times = []
         self.columns = [[] for _ in self.channels]
         self.lateness = []  # seconds each scan started after its slot
+        self.lateness_by_board = {}
         self.missed = 0
         self.missed_by_board = {}
         self.interrupted = False
@@ -69,6 +73,7 @@ class Recording:
                 column.append(value)
         for run in runs:
             self.missed_by_board[run.board.device] = run.missed
+            self.lateness_by_board[run.board.device] = [run.rows[slot][1] for slot in sorted(run.rows)]
             self.gaps_by_board[run.board.device] = [(start - origin, end - origin) for start, end in run.gaps]
         self.missed = sum(self.missed_by_board.values())
         self.gaps = sorted(gap for gaps in self.gaps_by_board.values() for gap in gaps)
@@ -121,7 +126,7 @@ class Recording:
         """Draw every channel against time with matplotlib and return the
         axes; pass `axes` to draw into your own figure. The axis is labelled
         with the channels' unit; channels in other units get an axis on the
-        right."""
+        right. A channel's limits are dashed lines in its colour."""
         if axes is None:
             from matplotlib import pyplot
 
@@ -129,14 +134,18 @@ class Recording:
         times, columns = self._broken_at_gaps()
         units = list(dict.fromkeys(self.units))
         right = axes.twinx() if len(units) > 1 else None
+        curves = []
         for index, (name, column, unit) in enumerate(zip(self.names, columns, self.units)):
-            (axes if unit == units[0] else right).plot(times, column, label=name, color=f"C{index % 10}")
+            target, colour = (axes if unit == units[0] else right), f"C{index % 10}"
+            curves += target.plot(times, column, label=name, color=colour)
+            for limit in self.limits[index] or ():
+                target.axhline(limit, color=colour, linestyle="--", linewidth=0.8)
         axes.set_ylabel(_axis_name(units[:1]))
         if right is not None:
             right.set_ylabel(_axis_name(units[1:]))
         axes.set_xlabel("seconds")
         axes.grid(True, alpha=0.3)
-        axes.legend(handles=axes.lines + (right.lines if right is not None else []))
+        axes.legend(handles=curves)
         return axes
 
     def _broken_at_gaps(self):
@@ -300,7 +309,7 @@ def _run_thread(run: _Run, read: str, schedule: _Schedule) -> threading.Thread:
 
 
 def _columns(board, channels, volts: bool, several: bool):
-    """(device, input, name, unit, decimals) of each of the board's columns."""
+    """(device, input, name, unit, decimals, limits) of each of the board's columns."""
     columns = []
     for k in channels:
         channel = board.inputs[k]
@@ -310,7 +319,8 @@ def _columns(board, channels, volts: bool, several: bool):
             name, unit, decimals = channel.volts_name, "V", 6
         else:
             name, unit, decimals = f"{channel.label} ({channel.unit})", channel.unit, channel.channel.decimals
-        columns.append((board.device, k, f"{board.device} {name}" if several else name, unit, decimals))
+        name = f"{board.device} {name}" if several else name
+        columns.append((board.device, k, name, unit, decimals, channel.limits if volts else None))
     return columns
 
 

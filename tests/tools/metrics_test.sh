@@ -16,19 +16,12 @@ free_port() {
 }
 metrics_port=$(free_port) prometheus_port=$(free_port)
 echo "scrape-token-2" >"$scratch/token"
+target="targets: [127.0.0.1:$metrics_port]"
 cat >"$scratch/prometheus.yml" <<YAML
-global:
-  scrape_interval: 1s
-  scrape_timeout: 1s
+global: {scrape_interval: 1s, scrape_timeout: 1s}
 scrape_configs:
-  - job_name: boards
-    authorization:
-      credentials_file: $scratch/token
-    static_configs:
-      - targets: ["127.0.0.1:$metrics_port"]
-  - job_name: no_token
-    static_configs:
-      - targets: ["127.0.0.1:$metrics_port"]
+  - {job_name: boards, authorization: {credentials_file: $scratch/token}, static_configs: [{$target}]}
+  - {job_name: no_token, static_configs: [{$target}]}
 YAML
 # Prometheus starts while the panel loads its two drivers.
 prometheus --config.file="$scratch/prometheus.yml" --storage.tsdb.path="$scratch/data" \
@@ -50,26 +43,20 @@ wait_for test -L "$scratch/a" -a -L "$scratch/b"
     --metrics "127.0.0.1:$metrics_port" --metrics-token-file "$scratch/token" >"$scratch/out" 2>&1 &
 pids+=($!)
 
-api() { curl -s "http://127.0.0.1:$prometheus_port/api/v1/$1" >"$scratch/$2"; }
-# One line a sample: board input unit value.
-samples() {
-    api "query?query=vostrelle_input_value" values &&
-        python3 -c 'import json, sys
-for r in json.load(open(sys.argv[1]))["data"]["result"]:
-    m = r["metric"]
-    print(m["board"], m["input"], m["unit"], r["value"][1])' "$scratch/values" >"$scratch/samples" 2>/dev/null &&
-        [ "$(wc -l <"$scratch/samples")" -eq 16 ]
+# The API's answer at PATH, turned by a Python expression over `data` into lines in $scratch/NAME.
+api_lines() { # api_lines PATH NAME EXPRESSION
+    curl -s "http://127.0.0.1:$prometheus_port/api/v1/$1" |
+        python3 -c "import json, sys; data = json.load(sys.stdin)['data']; print('\n'.join($3))" >"$scratch/$2"
+}
+samples() { # board input unit value
+    api_lines "query?query=vostrelle_input_value" samples \
+        '" ".join([*map(r["metric"].get, ["board", "input", "unit"]), r["value"][1]]) for r in data["result"]' \
+        2>/dev/null && [ "$(wc -l <"$scratch/samples")" -eq 16 ]
 }
 wait_for samples || wait_for samples
 check "board a's input 5 in volts" has samples '^a 5 V 1\.2[0-9]*$'
 check "board b's input 2 in its channel's unit" has samples '^b 2 °C 250\(\.[0-9]*\)\?$'
-# One line a target: job health error.
-targets() {
-    api targets targets && python3 -c 'import json, sys
-for t in json.load(open(sys.argv[1]))["data"]["activeTargets"]:
-    print(t["labels"]["job"], t["health"], t["lastError"])' "$scratch/targets" >"$scratch/health"
-}
-targets
+api_lines targets health '" ".join([t["labels"]["job"], t["health"], t["lastError"]]) for t in data["activeTargets"]'
 check "the job with the token is up" has health '^boards up $'
 check "the one without it is down, refused" has health '^no_token down .*401'
 summary

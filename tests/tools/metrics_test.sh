@@ -39,24 +39,30 @@ pids+=($!)
 "$runner" "$sim" --link "$scratch/b" --input 2=512 >/dev/null 2>&1 &
 pids+=($!)
 wait_for test -L "$scratch/a" -a -L "$scratch/b"
-"$runner" "$panel" --port 0 --device "$scratch/a" --device "$scratch/b" --channels-file "$scratch/channels.toml" \
-    --metrics "127.0.0.1:$metrics_port" --metrics-token-file "$scratch/token" >"$scratch/out" 2>&1 &
+"$runner" "$panel" --port 0 --device "$scratch/a" --device "$scratch/b" \
+    --channels-file "$scratch/channels.toml" --metrics "127.0.0.1:$metrics_port" \
+    --metrics-token-file "$scratch/token" >"$scratch/out" 2>&1 &
 pids+=($!)
 
-# The API's answer at PATH, turned by a Python expression over `data` into lines in $scratch/NAME.
-api_lines() { # api_lines PATH NAME EXPRESSION
-    curl -s "http://127.0.0.1:$prometheus_port/api/v1/$1" |
-        python3 -c "import json, sys; data = json.load(sys.stdin)['data']; print('\n'.join($3))" >"$scratch/$2"
+# Each item of the API's answer at PATH (its data's LIST) as a line of
+# FIELDS (Python, of x) in $scratch/NAME.
+api_lines() { # api_lines PATH NAME LIST FIELDS
+    curl -s "http://127.0.0.1:$prometheus_port/api/v1/$1" | python3 -c "import json, sys
+for x in json.load(sys.stdin)['data']['$3']: print($4)" >"$scratch/$2" 2>/dev/null
 }
 samples() { # board input unit value
-    api_lines "query?query=vostrelle_input_value" samples \
-        '" ".join([*map(r["metric"].get, ["board", "input", "unit"]), r["value"][1]]) for r in data["result"]' \
-        2>/dev/null && [ "$(wc -l <"$scratch/samples")" -eq 16 ]
+    api_lines "query?query=vostrelle_input_value" samples result \
+        '*map(x["metric"].get, ("board", "input", "unit")), x["value"][1]' &&
+        [ "$(wc -l <"$scratch/samples")" -eq 16 ]
 }
-wait_for samples || wait_for samples
+wait_for samples
 check "board a's input 5 in volts" has samples '^a 5 V 1\.2[0-9]*$'
 check "board b's input 2 in its channel's unit" has samples '^b 2 °C 250\(\.[0-9]*\)\?$'
-api_lines targets health '" ".join([t["labels"]["job"], t["health"], t["lastError"]]) for t in data["activeTargets"]'
+health() { # job health error
+    api_lines targets health activeTargets 'x["labels"]["job"], x["health"], x["lastError"]' &&
+        grep -q '^no_token down' "$scratch/health"
+}
+wait_for health
 check "the job with the token is up" has health '^boards up $'
 check "the one without it is down, refused" has health '^no_token down .*401'
 summary

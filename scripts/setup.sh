@@ -11,6 +11,7 @@ packages=(
   python3-pytest python3-numpy python3-matplotlib python3-venv python3-pip
   libboost-dev chromium curl iproute2 libtomlplusplus-dev
   mosquitto mosquitto-clients libmosquitto-dev openssl
+  prometheus
 )
 # Node.js and npm for the panel's chart library and its browser test; a
 # machine may have them from elsewhere already.
@@ -30,6 +31,12 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The metrics test starts a Prometheus of its own: the package's service
+# stays stopped and off.
+if [[ " ${missing[*]} " == *" prometheus "* ]]; then
+  if [ -d /run/systemd/system ]; then systemctl disable --now prometheus; else systemctl disable prometheus; fi || true
+  service prometheus stop >/dev/null 2>&1 || true
 fi
 
 # uPlot (built into vostrelle-panel) and puppeteer-core (its browser test),

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <span>
 
 namespace vostrelle::tools {
 
@@ -43,6 +44,71 @@ std::string exposition_text(const std::vector<metric_family> &families)
             text += sample_line(family.name, sample);
     }
     return text;
+}
+
+namespace {
+
+using board_counter = double (*)(const board_metrics &);
+
+struct board_family {
+    const char *name, *help, *type;
+    board_counter value;
+};
+
+constexpr board_family board_families[] = {
+    {"vostrelle_scans_total", "Scans of all inputs taken", "counter",
+     [](const board_metrics &b) { return static_cast<double>(b.scans); }},
+    {"vostrelle_missed_slots_total", "Scan slots missed (board gone, silent or late)", "counter",
+     [](const board_metrics &b) { return static_cast<double>(b.missed); }},
+    {"vostrelle_gaps_total", "Interruptions of the readings: runs of missed slots", "counter",
+     [](const board_metrics &b) { return static_cast<double>(b.gaps); }},
+    {"vostrelle_board_answering", "1 while the board answers", "gauge",
+     [](const board_metrics &b) { return b.answering ? 1.0 : 0.0; }},
+    {"vostrelle_driver_reloads_total", "Loads of the driver again after the board came back", "counter",
+     [](const board_metrics &b) { return static_cast<double>(b.reloads); }},
+};
+
+constexpr board_family broker_families[] = {
+    {"vostrelle_broker_reconnects_total", "Connections to the broker made again", "counter",
+     [](const board_metrics &b) { return static_cast<double>(b.broker->reconnects); }},
+    {"vostrelle_readings_dropped_total", "Readings dropped while the broker was away", "counter",
+     [](const board_metrics &b) { return static_cast<double>(b.broker->dropped); }},
+};
+
+metric_family input_values(const std::vector<board_metrics> &boards)
+{
+    metric_family family{
+        "vostrelle_input_value", "Each input's latest value, in its channel's unit", "gauge", {}};
+    for (const board_metrics &b : boards)
+        for (const input_reading &r : b.inputs)
+            family.samples.push_back(
+                {{{"board", b.board}, {"input", std::to_string(r.input)}, {"unit", r.unit}}, r.value});
+    return family;
+}
+
+// One family a row of `table`, one sample a board (a board with broker counts, for `of_broker`).
+void add_board_families(std::vector<metric_family> &families, const std::vector<board_metrics> &boards,
+                        std::span<const board_family> table, bool of_broker)
+{
+    for (const board_family &f : table) {
+        metric_family family{f.name, f.help, f.type, {}};
+        for (const board_metrics &b : boards)
+            if (!of_broker || b.broker)
+                family.samples.push_back({{{"board", b.board}}, f.value(b)});
+        families.push_back(std::move(family));
+    }
+}
+
+} // namespace
+
+std::string boards_exposition(const std::vector<board_metrics> &boards)
+{
+    std::vector<metric_family> families{input_values(boards)};
+    add_board_families(families, boards, board_families, false);
+    if (std::any_of(boards.begin(), boards.end(),
+                    [](const board_metrics &b) { return b.broker.has_value(); }))
+        add_board_families(families, boards, broker_families, true);
+    return exposition_text(families);
 }
 
 bool shows_bearer_token(std::string_view authorization, std::string_view token)

@@ -2,6 +2,7 @@
 // answer to a scrape, which must show the bearer token.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,29 @@ struct metric_family {
 
 // # HELP, # TYPE, then one line a sample: name{label="value",…} 1.234
 std::string exposition_text(const std::vector<metric_family> &families);
+
+struct input_reading {
+    int input = 0;
+    std::string unit; // the channel's, "V" without one
+    double value = 0;
+};
+
+struct broker_counts {
+    long long reconnects = 0, dropped = 0;
+};
+
+// What one board's loop has to tell, in the panel and the bridge alike.
+struct board_metrics {
+    std::string board;
+    std::vector<input_reading> inputs; // none when the board gave no recent scan
+    long long scans = 0, missed = 0, gaps = 0, reloads = 0;
+    bool answering = false;
+    std::optional<broker_counts> broker; // the bridge's alone
+};
+
+// The boards' metrics as one text, each family once; the broker's families
+// only when a board has broker counts.
+std::string boards_exposition(const std::vector<board_metrics> &boards);
 
 // Whether an Authorization header shows "Bearer TOKEN" with this token,
 // compared in constant time.

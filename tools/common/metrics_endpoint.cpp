@@ -52,6 +52,11 @@ std::optional<listen_address> parse_listen_address(std::string_view text)
     return address;
 }
 
+bool is_loopback(const listen_address &address)
+{
+    return address.host.starts_with("127.");
+}
+
 metrics_endpoint::metrics_endpoint(const listen_address &address, std::string token, gather metrics)
     : token_(std::move(token)), metrics_(std::move(metrics))
 {

@@ -20,6 +20,9 @@ struct listen_address {
 // "127.0.0.1:9464"; nothing for anything else.
 std::optional<listen_address> parse_listen_address(std::string_view text);
 
+// Whether only this machine reaches the address (127.0.0.0/8).
+bool is_loopback(const listen_address &address);
+
 class metrics_endpoint {
 public:
     using gather = std::function<std::string()>;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "board_metrics.h"
 #include "bridge.h"
 #include "command_line.h"
 #include "host_main.h"
@@ -117,48 +118,15 @@ struct running_boards {
     std::vector<std::unique_ptr<mqtt::board_bridge>> bridges;
 };
 
-using tools::metric_family;
-
-// The newest scan of the last half second, if the board gave one.
-std::optional<panel::scan> newest_scan(const panel::acquisition &board)
-{
-    std::uint64_t first = board.first_within(0.5);
-    const auto scans = board.scans_from(first);
-    return scans.empty() ? std::nullopt : std::optional(scans.back());
-}
-
-void add_board_metrics(std::vector<metric_family> &f, const panel::acquisition &board,
-                       const mqtt::board_bridge &bridge)
-{
-    const std::string &id = bridge.facts().id;
-    if (const auto scan = newest_scan(board))
-        for (int k = 0; k < tools::board::input_count; ++k) {
-            const auto &c = bridge.inputs()[k];
-            f[0].samples.push_back({{{"board", id}, {"input", std::to_string(k)}, {"unit", c.unit}},
-                                    channels::value_of(c.scaling, scan->volts[k])});
-        }
-    std::uint64_t scans = UINT64_MAX; // becomes the number of scans taken
-    board.scans_from(scans);
-    const auto status = board.status();
-    const double values[] = {static_cast<double>(scans), static_cast<double>(status.missed),
-                             status.board == host::board_state::answering ? 1.0 : 0.0,
-                             static_cast<double>(bridge.reconnects()), static_cast<double>(bridge.dropped())};
-    for (std::size_t k = 0; k < std::size(values); ++k)
-        f[k + 1].samples.push_back({{{"board", id}}, values[k]});
-}
-
 std::string metrics_text(const running_boards &boards)
 {
-    std::vector<metric_family> families{
-        {"vostrelle_input_value", "Each input's latest value, in its channel's unit", "gauge", {}},
-        {"vostrelle_scans_total", "Scans of all inputs taken", "counter", {}},
-        {"vostrelle_missed_slots_total", "Scan slots missed (board gone, silent or late)", "counter", {}},
-        {"vostrelle_board_answering", "1 while the board answers", "gauge", {}},
-        {"vostrelle_broker_reconnects_total", "Connections to the broker made again", "counter", {}},
-        {"vostrelle_readings_dropped_total", "Readings dropped while the broker was away", "counter", {}}};
-    for (std::size_t k = 0; k < boards.bridges.size(); ++k)
-        add_board_metrics(families, *boards.loops[k], *boards.bridges[k]);
-    return tools::exposition_text(families);
+    std::vector<tools::board_metrics> metrics;
+    for (std::size_t k = 0; k < boards.bridges.size(); ++k) {
+        const mqtt::board_bridge &bridge = *boards.bridges[k];
+        metrics.push_back(panel::metrics_of(*boards.loops[k], bridge.facts().id, bridge.inputs()));
+        metrics.back().broker = tools::broker_counts{bridge.reconnects(), bridge.dropped()};
+    }
+    return tools::boards_exposition(metrics);
 }
 
 // Until a stop signal: the boards read, the broker fed.

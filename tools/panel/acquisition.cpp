@@ -105,8 +105,13 @@ bool acquisition::scan_slot(tools::schedule &schedule)
 
 void acquisition::count_missed(long long slots)
 {
+    if (slots == 0)
+        return;
     std::lock_guard lock(data_mutex_);
     missed_ += slots;
+    if (!missing_ && taken_ > 0)
+        ++gaps_;
+    missing_ = true;
 }
 
 void acquisition::publish(const host::state_change &change)
@@ -135,6 +140,7 @@ void acquisition::after_reload()
     {
         std::lock_guard lock(data_mutex_);
         names_ = std::move(names);
+        ++reloads_;
         outputs_ = {};
         for (int line = 0; line < line_count; ++line)
             outputs_.lines[line] = session_.api.rsb(line);
@@ -224,6 +230,7 @@ void acquisition::keep(const scan &taken)
     std::lock_guard lock(data_mutex_);
     history_[ring_index(taken_)] = taken;
     ++taken_;
+    missing_ = false;
     if (!recording_state_.on)
         return;
     recording_.push_back(taken);
@@ -378,7 +385,7 @@ double acquisition::scan_rate_locked() const
 board_status acquisition::status() const
 {
     std::lock_guard lock(data_mutex_);
-    return {answer_, scan_rate_locked(), missed_, recording_state_, state_, since_};
+    return {answer_, scan_rate_locked(), missed_, recording_state_, state_, since_, gaps_, reloads_};
 }
 
 std::string acquisition::unreachable_reason() const

@@ -54,6 +54,8 @@ struct board_status {
     recording_state recording;
     board_state board = board_state::answering;
     std::time_t since = 0; // when the board fell silent or went; 0 while it answers
+    long long gaps = 0;    // runs of missed slots after a scan was kept
+    long long reloads = 0; // of the driver, after the board came back
 };
 
 // What the driver calls everything, read once at the start.
@@ -148,6 +150,8 @@ private:
     std::vector<scan> history_; // a ring of history_length
     std::uint64_t taken_ = 0;
     long long missed_ = 0;
+    long long gaps_ = 0, reloads_ = 0;
+    bool missing_ = false; // the last slot was missed
     output_state outputs_;
     std::uint64_t output_changes_ = 0;
     std::vector<scan> recording_;

@@ -5,8 +5,10 @@
 #include <iostream>
 #include <memory>
 
+#include "board_metrics.h"
 #include "command_line.h"
 #include "host_main.h"
+#include "metrics_endpoint.h"
 #include "ports.h"
 #include "server.h"
 #include "session.h"
@@ -29,6 +31,7 @@ struct command_line {
     bool restore_outputs = false;
     std::vector<std::string> devices;
     std::string channels_file;
+    std::string metrics, metrics_token_file;
 
     command_line()
     {
@@ -48,6 +51,10 @@ struct command_line {
         app.add_option("--channels-file", channels_file,
                        "Channel file giving the inputs' names, units and scales (default: "
                        "$VOSTRELLE_CHANNELS, else ~/.config/vostrelle/channels.toml)");
+        app.add_option("--metrics", metrics,
+                       "Also serve /metrics (Prometheus's text format) on ADDRESS:PORT, e.g. 127.0.0.1:9464");
+        app.add_option("--metrics-token-file", metrics_token_file,
+                       "With --metrics: a file whose first line is the bearer token a scrape must show");
     }
 };
 
@@ -63,9 +70,37 @@ void warn_plain_http(std::uint16_t port)
                  "  then open the printed link there.\n";
 }
 
-// Until Ctrl-C: the boards scanned, the page served.
-int run_panel(const command_line &c, std::vector<std::unique_ptr<panel::acquisition>> &boards,
-              panel::server &server, const std::string &shown)
+// What a board is called in the metrics' labels, and its inputs' channels.
+struct metric_labels {
+    std::string board;
+    panel::board_channels inputs;
+};
+
+using board_loops = std::vector<std::unique_ptr<panel::acquisition>>;
+
+// With --metrics: /metrics served from its own thread until the endpoint goes.
+std::unique_ptr<tools::metrics_endpoint> serve_metrics(const command_line &c, const board_loops &boards,
+                                                       const std::vector<metric_labels> &labels)
+{
+    if (c.metrics.empty())
+        return nullptr;
+    const auto gather = [&boards, &labels] {
+        std::vector<tools::board_metrics> metrics;
+        for (std::size_t k = 0; k < boards.size(); ++k)
+            metrics.push_back(panel::metrics_of(*boards[k], labels[k].board, labels[k].inputs));
+        return tools::boards_exposition(metrics);
+    };
+    const tools::listen_address address = *tools::parse_listen_address(c.metrics);
+    if (!tools::is_loopback(address))
+        std::cerr << "vostrelle-panel: warning: /metrics speaks plain HTTP: anyone on the network can read "
+                     "the metrics, and the bearer token a scrape shows.\n";
+    return std::make_unique<tools::metrics_endpoint>(address, tools::read_token_file(c.metrics_token_file),
+                                                     gather);
+}
+
+// Until Ctrl-C: the boards scanned, the page (and the metrics) served.
+int run_panel(const command_line &c, board_loops &boards, panel::server &server, const std::string &shown,
+              const std::vector<metric_labels> &labels)
 {
     if (const auto failure = server.listen(c.listen, c.port)) {
         std::cerr << "vostrelle-panel: " << *failure << "\n";
@@ -73,6 +108,7 @@ int run_panel(const command_line &c, std::vector<std::unique_ptr<panel::acquisit
     }
     if (server.reachable_from_network())
         warn_plain_http(server.port());
+    const auto metrics = serve_metrics(c, boards, labels);
     std::cout << shown << "\n"
               << "Open this link once (its token then becomes a cookie in that browser); Ctrl-C to stop:\n"
               << "  " << server.url() << std::endl;
@@ -87,15 +123,34 @@ int run_panel(const command_line &c, std::vector<std::unique_ptr<panel::acquisit
     return 0;
 }
 
-// The channels the file gives the board at `device` (by its USB serial or its path), as the page takes them.
+std::optional<std::string> usb_serial(const std::string &device)
+{
+    const auto usb = probe::usb_identity_of(device);
+    return usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
+}
+
+// The channels the file gives the board at `device` (by its USB serial or its path).
+panel::input_channels inputs_of(const std::optional<channels::channel_file> &file, const std::string &device)
+{
+    const channels::board_entry *entry =
+        file ? channels::board_for(*file, device, usb_serial(device)) : nullptr;
+    return entry ? entry->inputs : panel::input_channels{};
+}
+
+// As the page takes them.
 std::string channels_of(const std::optional<channels::channel_file> &file, const std::string &device)
 {
-    if (!file)
-        return panel::channels_json({});
-    const auto usb = probe::usb_identity_of(device);
-    const auto serial = usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
-    const channels::board_entry *entry = channels::board_for(*file, device, serial);
-    return panel::channels_json(entry ? entry->inputs : panel::input_channels{});
+    return panel::channels_json(inputs_of(file, device));
+}
+
+// The board by its USB serial, else its device's name; each input in its channel's unit, else volts.
+metric_labels labels_of(const std::optional<channels::channel_file> &file, const std::string &device)
+{
+    metric_labels labels{usb_serial(device).value_or(device.substr(device.find_last_of('/') + 1)), {}};
+    const panel::input_channels inputs = inputs_of(file, device);
+    for (std::size_t k = 0; k < inputs.size(); ++k)
+        labels.inputs[k] = inputs[k].value_or(channels::channel{});
+    return labels;
 }
 
 // The channel file the command line or the environment names, if any; false
@@ -120,14 +175,15 @@ int serve(const command_line &c, const std::vector<std::string> &libraries,
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
-    std::vector<std::unique_ptr<panel::acquisition>> boards;
+    board_loops boards;
     boards.push_back(std::make_unique<panel::acquisition>(*session, c.restore_outputs));
     // Without a channel file the page is sent no channels, and shows volts.
     const std::string channels = file ? channels_of(file, session->device) : "";
     panel::server server(
         std::vector{panel::served_board{boards[0].get(), {session->device, mode.has_value()}, channels}});
     return run_panel(c, boards, server,
-                     "vostrelle-panel: board on " + session->device + (mode ? " (simulated)" : ""));
+                     "vostrelle-panel: board on " + session->device + (mode ? " (simulated)" : ""),
+                     {labels_of(file, session->device)});
 }
 
 // Each board's driver loaded in turn (two seconds each), each scanned by its own loop.
@@ -137,8 +193,9 @@ int serve_boards(const command_line &c, const std::vector<std::string> &librarie
     if (!read_channel_file(c, file))
         return 1;
     std::deque<host::session> sessions; // where the loops find them, for as long as they run
-    std::vector<std::unique_ptr<panel::acquisition>> boards;
+    board_loops boards;
     std::vector<panel::served_board> served;
+    std::vector<metric_labels> labels;
     for (const auto &device : c.devices) {
         auto session = host::open_session(libraries, device);
         if (!session)
@@ -146,12 +203,13 @@ int serve_boards(const command_line &c, const std::vector<std::string> &librarie
         sessions.push_back(std::move(*session));
         boards.push_back(std::make_unique<panel::acquisition>(sessions.back(), c.restore_outputs));
         served.push_back({boards.back().get(), {device, false}, channels_of(file, device)});
+        labels.push_back(labels_of(file, device));
     }
     panel::server server(std::move(served));
     std::string shown = "vostrelle-panel: boards on";
     for (const auto &device : c.devices)
         shown += " " + device;
-    return run_panel(c, boards, server, shown);
+    return run_panel(c, boards, server, shown, labels);
 }
 
 } // namespace
@@ -163,6 +221,12 @@ int main(int argc, char **argv)
         if (!c.devices.empty() && mode) {
             std::cerr << "vostrelle-panel: --simulate gives one simulated board; name boards with --device "
                          "or simulate one, not both\n";
+            return tools::usage_error;
+        }
+        if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty())) {
+            std::cerr << "vostrelle-panel: --metrics takes ADDRESS:PORT (an IPv4 address), with "
+                         "--metrics-token-file, not '"
+                      << c.metrics << "'\n";
             return tools::usage_error;
         }
         return c.devices.empty() ? serve(c, libraries, mode) : serve_boards(c, libraries);

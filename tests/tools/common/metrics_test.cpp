@@ -21,6 +21,48 @@ TEST(metrics, families_in_the_text_format_with_label_values_escaped)
                                          "vostrelle_scans_total 12\n");
 }
 
+TEST(metrics, one_board_every_family_its_label_values_escaped_no_broker_families)
+{
+    const board_metrics board{
+        "bench \"2\"\\left", {{0, "°C", 21.5}, {1, "V", -0.25}}, 120, 7, 2, 1, true, {}};
+    EXPECT_EQ(boards_exposition({board}),
+              R"(# HELP vostrelle_input_value Each input's latest value, in its channel's unit
+# TYPE vostrelle_input_value gauge
+vostrelle_input_value{board="bench \"2\"\\left",input="0",unit="°C"} 21.5
+vostrelle_input_value{board="bench \"2\"\\left",input="1",unit="V"} -0.25
+# HELP vostrelle_scans_total Scans of all inputs taken
+# TYPE vostrelle_scans_total counter
+vostrelle_scans_total{board="bench \"2\"\\left"} 120
+# HELP vostrelle_missed_slots_total Scan slots missed (board gone, silent or late)
+# TYPE vostrelle_missed_slots_total counter
+vostrelle_missed_slots_total{board="bench \"2\"\\left"} 7
+# HELP vostrelle_gaps_total Interruptions of the readings: runs of missed slots
+# TYPE vostrelle_gaps_total counter
+vostrelle_gaps_total{board="bench \"2\"\\left"} 2
+# HELP vostrelle_board_answering 1 while the board answers
+# TYPE vostrelle_board_answering gauge
+vostrelle_board_answering{board="bench \"2\"\\left"} 1
+# HELP vostrelle_driver_reloads_total Loads of the driver again after the board came back
+# TYPE vostrelle_driver_reloads_total counter
+vostrelle_driver_reloads_total{board="bench \"2\"\\left"} 1
+)");
+}
+
+TEST(metrics, two_boards_each_family_once_the_broker_counts_where_given)
+{
+    const board_metrics quiet{"a", {}, 0, 50, 0, 0, false, broker_counts{3, 40}};
+    const board_metrics busy{"b", {{7, "kPa", 101.3}}, 9, 0, 0, 0, true, {}};
+    const std::string text = boards_exposition({quiet, busy});
+    for (const char *family :
+         {"# TYPE vostrelle_input_value gauge\nvostrelle_input_value{board=\"b\",input=\"7\"",
+          "\nvostrelle_board_answering{board=\"a\"} 0\nvostrelle_board_answering{board=\"b\"} 1\n",
+          "\nvostrelle_broker_reconnects_total{board=\"a\"} 3\n# HELP",
+          "\nvostrelle_readings_dropped_total{board=\"a\"} 40\n"}) {
+        EXPECT_NE(text.find(family), std::string::npos) << family;
+        EXPECT_EQ(text.find(family), text.rfind(family)) << family;
+    }
+}
+
 TEST(metrics, a_scrape_is_answered_only_on_get_metrics_with_the_token)
 {
     const auto status = [](const char *head) { return scrape_refusal(head, "t0k").status; };
@@ -35,6 +77,8 @@ TEST(metrics, a_scrape_is_answered_only_on_get_metrics_with_the_token)
     EXPECT_TRUE(http_answer({401, "no\n"}).find("\r\nWWW-Authenticate: Bearer\r\n") != std::string::npos);
 
     EXPECT_EQ(parse_listen_address("127.0.0.1:9464")->port, 9464);
+    EXPECT_TRUE(is_loopback(*parse_listen_address("127.0.0.2:1")));
+    EXPECT_FALSE(is_loopback(*parse_listen_address("0.0.0.0:1")));
     for (const char *bad : {"9464", "localhost:9464", "127.0.0.1:", "127.0.0.1:70000", "::1:9464"})
         EXPECT_FALSE(parse_listen_address(bad)) << bad;
 }

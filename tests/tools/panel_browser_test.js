@@ -148,8 +148,8 @@ async function fixedInputs(browser) {
     const file = path.join(downloads, "vostrelle-recording.csv");
     for (let waited = 0; !fs.existsSync(file) && waited < 10000; waited += 100) await new Promise((r) => setTimeout(r, 100));
     const rows = fs.existsSync(file) ? fs.readFileSync(file, "utf8").trim().split("\n") : [];
-    check("the download's header names the inputs",
-      rows[0] === "seconds," + driverNames.join(","));
+    check("the download's header names the inputs, input 6 as the channel file does",
+      rows[0] === "seconds," + driverNames.map((n, k) => (k === 6 ? "tank pressure (kPa)" : n)).join(","));
     const body = rows.slice(1).map((row) => row.split(","));
     check("it holds the rows of the 1.5 s recorded (a scan every 40 ms)", body.length >= 20 && body.length <= 60);
     check("each row holds the time and eight volts", body.every((fields) => fields.length === 9));
@@ -157,6 +157,7 @@ async function fixedInputs(browser) {
     // a scan now and then, as it would on a real board.
     const rightRows = body.filter((fields) => Math.abs(Number(fields[4]) - volts(512)) < 1e-5).length;
     check("input 3's column holds its volts", rightRows >= 0.9 * body.length);
+    check("and input 6's its kilopascals", body.filter((fields) => fields[7] === "14.66").length >= 0.9 * body.length);
     fs.rmSync(downloads, { recursive: true });
     await page.close();
   } finally {

@@ -6,6 +6,7 @@
 
 #include "csv.h"
 #include "schedule.h"
+#include "shown.h"
 #include "text.h"
 
 namespace vostrelle::panel {
@@ -357,11 +358,30 @@ std::optional<std::string> acquisition::recording_csv() const
     }
     if (rows.empty())
         return std::nullopt;
-    std::string csv = tools::csv_header(names.inputs);
+    std::string csv = tools::csv_header(column_titles(names.inputs));
     const double first = rows.front().seconds;
     for (const scan &row : rows)
-        csv += tools::csv_line(row.seconds - first, row.volts);
+        csv += tools::csv_line(row.seconds - first, fields_of(row.volts));
     return csv;
+}
+
+std::array<std::string, input_count>
+acquisition::column_titles(const std::array<std::string, input_count> &names) const
+{
+    std::array<std::string, input_count> titles = names;
+    for (int k = 0; k < input_count; ++k)
+        if (units_[k])
+            titles[k] = channels::column_title(*units_[k], names[k]);
+    return titles;
+}
+
+std::array<std::string, input_count>
+acquisition::fields_of(const std::array<double, input_count> &volts) const
+{
+    std::array<std::string, input_count> fields;
+    for (int k = 0; k < input_count; ++k)
+        fields[k] = units_[k] ? channels::value_text(*units_[k], volts[k]) : tools::csv_number(volts[k]);
+    return fields;
 }
 
 std::size_t acquisition::ring_index(std::uint64_t number) const

@@ -20,12 +20,16 @@
 
 #include "board.h"
 #include "board_follower.h"
+#include "channel_file.h"
 #include "schedule.h"
 #include "session.h"
 
 namespace vostrelle::panel {
 
 using tools::board::input_count;
+
+// Each input's channel from the channel file, nothing where it names none.
+using input_channels = std::array<std::optional<channels::channel>, input_count>;
 using tools::board::line_count;
 
 struct scan {
@@ -108,10 +112,15 @@ public:
     bool stop_recording();  // false: none is running
     // The last recording as CSV (names in the header), while or after it runs.
     std::optional<std::string> recording_csv() const;
+    // Inputs the channel file names are recorded in their units (before start).
+    void record_in_units(const input_channels &inputs) { units_ = inputs; }
 
     board_status status() const;
 
 private:
+    std::array<std::string, input_count>
+    column_titles(const std::array<std::string, input_count> &names) const;
+    std::array<std::string, input_count> fields_of(const std::array<double, input_count> &volts) const;
     // Called with true it makes its change; with false it is refused (nothing).
     using board_job = std::packaged_task<std::optional<output_state>(bool)>;
 
@@ -155,6 +164,7 @@ private:
     output_state outputs_;
     std::uint64_t output_changes_ = 0;
     std::vector<scan> recording_;
+    input_channels units_;
     recording_state recording_state_;
     host::answer answer_ = host::answer::none;
     board_state state_ = board_state::answering;

@@ -177,6 +177,7 @@ int serve(const command_line &c, const std::vector<std::string> &libraries,
         return 1;
     board_loops boards;
     boards.push_back(std::make_unique<panel::acquisition>(*session, c.restore_outputs));
+    boards[0]->record_in_units(inputs_of(file, session->device));
     // Without a channel file the page is sent no channels, and shows volts.
     const std::string channels = file ? channels_of(file, session->device) : "";
     panel::server server(
@@ -202,6 +203,7 @@ int serve_boards(const command_line &c, const std::vector<std::string> &librarie
             return 1;
         sessions.push_back(std::move(*session));
         boards.push_back(std::make_unique<panel::acquisition>(sessions.back(), c.restore_outputs));
+        boards.back()->record_in_units(inputs_of(file, device));
         served.push_back({boards.back().get(), {device, false}, channels_of(file, device)});
         labels.push_back(labels_of(file, device));
     }

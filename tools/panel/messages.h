@@ -17,8 +17,6 @@ struct panel_facts {
     bool simulated = false;
 };
 
-using input_channels = std::array<std::optional<channels::channel>, input_count>;
-
 // Each input's channel for the page, null where the channel file names none:
 // [null,{"name":…,"unit":"°C","decimals":1,"gain":100,"offset":0,"table":[[v,x],…],"limits":[lo,hi]}].
 std::string channels_json(const input_channels &inputs);

@@ -69,13 +69,13 @@ def usb_identity(device: str) -> UsbIdentity | None:
     return None
 
 
-def _stable_name(device: str) -> str | None:
+def _stable_name(device: str, stable_names: str) -> str | None:
     target = os.path.realpath(device)
     try:
-        names = sorted(os.listdir(STABLE_NAMES))
+        names = sorted(os.listdir(stable_names))
     except OSError:
         return None
-    links = (f"{STABLE_NAMES}/{name}" for name in names)
+    links = (f"{stable_names}/{name}" for name in names)
     return next((link for link in links if os.path.realpath(link) == target), None)
 
 
@@ -100,19 +100,19 @@ def _group(gid: int) -> str:
         return str(gid)
 
 
-def describe(device: str) -> Port:
+def describe(device: str, stable_names: str = STABLE_NAMES) -> Port:
     found = os.stat(device)
-    return Port(device, _stable_name(device), usb_identity(device), _group(found.st_gid),
+    return Port(device, _stable_name(device, stable_names), usb_identity(device), _group(found.st_gid),
                 stat.filemode(found.st_mode), os.access(device, os.R_OK | os.W_OK), _holders(device))
 
 
-def boards() -> list[Port]:
+def boards(dev: str = "/dev") -> list[Port]:
     """Every /dev/ttyACM* and /dev/ttyUSB* port, in order: what `vostrelle-probe list` shows."""
-    names = sorted(n for n in os.listdir("/dev") if n.startswith(PORT_PREFIXES) and n not in PORT_PREFIXES)
+    names = sorted(n for n in os.listdir(dev) if n.startswith(PORT_PREFIXES) and n not in PORT_PREFIXES)
     ports = []
     for name in names:
         try:
-            ports.append(describe(f"/dev/{name}"))
+            ports.append(describe(f"{dev}/{name}", f"{dev}/serial/by-id"))
         except OSError:  # gone since the listing
             continue
     return ports

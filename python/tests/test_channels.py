@@ -34,7 +34,8 @@ def test_an_input_carries_its_name_unit_decimals_and_limits():
 
 @pytest.mark.parametrize("text, line, words", [
     (BOARD + "[board.input.0]\nname = \"x\"\ngian = 100.0\n", 5,
-     "unknown key 'gian' in [board.input.0] (use name, unit, decimals, gain, offset, calibration, table, limits)"),
+     "unknown key 'gian' in [board.input.0] "
+     "(use name, unit, decimals, gain, offset, calibration, table, limits)"),
     (BOARD + "\n[board.input.9]\nunit = \"V\"\n", 4, "input 9 does not exist: the board has inputs 0..7"),
     (BOARD + "[board.input.2]\nunit = \"cm\"\ntable = [[0.4, 80.0],\n  [2.5, 30.0], [1.0, 10.0]]\n", 5,
      "the table's volts must increase (1.0 after 2.5)"),

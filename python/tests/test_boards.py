@@ -10,7 +10,6 @@ import numpy
 import pytest
 
 import vostrelle
-from vostrelle import _channels
 
 
 def simulate(*options):
@@ -134,40 +133,3 @@ def test_inputs_report_in_the_channel_files_units(two_boards):
     assert abs(temperature.value() - 100 * temperature.volts()) < 1e-9
     assert (second.inputs[0].label, second.inputs[0].unit) == ("EA0(PA0)0..5V", "V")
     assert second.inputs[0].value() == second.inputs[0].volts()
-
-
-def test_each_scale_kind(tmp_path):
-    path = tmp_path / "channels.toml"
-    path.write_text('[[board]]\nserial = "A1"\n'
-                    "[board.input.0]\ngain = 2.0\noffset = -1.0\n[board.input.3]\noffset = 1.0\n"
-                    "[board.input.1]\ncalibration = [[0.5, 10.0], [4.5, 1000.0]]\n"
-                    "[board.input.2]\ntable = [[0.4, 80.0], [1.0, 30.0], [2.5, 10.0]]\n")
-    [board] = _channels.read(path)
-    assert _channels.channels_of([board], "/dev/ttyACM7", "A1") is board.inputs
-    linear, calibrated, table = (board.inputs[k].value for k in range(3))
-    assert (linear(0.0), linear(2.5), board.inputs[3].value(2.5)) == (-1.0, 4.0, 3.5)
-    assert (calibrated(0.5), calibrated(4.5), calibrated(2.5)) == (10.0, 1000.0, 505.0)
-    assert (table(0.0), table(0.7), table(1.75), table(5.0)) == (80.0, 55.0, 20.0, 10.0)
-
-
-@pytest.mark.parametrize("text, message", [
-    ('[[board]]\ndevice = "/dev/x"\n[board.input.0]\ngian = 2.0\n',
-     "4: unknown key 'gian' in [board.input.0] "
-     "(use name, unit, decimals, gain, offset, calibration, table, limits)"),
-    ('[[board]]\ndevice = "/dev/x"\n[board.input]\n0 = {name = "a", gain = 2.0}\n1 = {gian = 2.0}\n',
-     "5: unknown key 'gian' in [board.input.1]"),
-    ('[[board]]\ndevice = "/dev/x"\n\n[board.input.9]\ngain = 2.0\n',
-     "4: input 9 does not exist: the board has inputs 0..7"),
-    ('[[board]]\ndevice = "/dev/x"\n[board.input.2]\nname = "d"\ntable = [[0.4, 80.0],\n'
-     "  [2.5, 10.0], [1.0, 30.0]]\n", "5: the table's volts must increase (1.0 after 2.5)"),
-    ('[[board]]\ndevice = "/dev/x"\n[board.input.1]\ncalibration = [[1.2, 0.0], [1.2, 5.0]]\n',
-     "4: a calibration needs two different volts (both 1.2)"),
-    ('[[board]]\ndevice = "/dev/x"\n[board.input.0]\nunit = °C\n',
-     "4: invalid value (column 8): write text in double quotes"),
-])
-def test_a_bad_file_names_its_line_and_what_to_write(tmp_path, text, message):
-    path = tmp_path / "channels.toml"
-    path.write_text(text)
-    with pytest.raises(vostrelle.ChannelFileError) as error:
-        _channels.read(path)
-    assert str(error.value).startswith(f"{path}:{message}")

@@ -16,6 +16,7 @@ def channel(body: str) -> _channels.Channel:
 @pytest.mark.parametrize("body, volts, value", [
     ("", 1.25, 1.25),
     ("gain = 100.0\noffset = -5.0", 0.3, 25.0),
+    ("offset = 1.0", 2.5, 3.5),
     ("calibration = [[0.5, 10.0], [4.5, 1000.0]]", 2.5, 505.0),
     ("table = [[0.4, 80.0], [1.0, 30.0], [2.5, 10.0]]", 0.7, 55.0),
     ("table = [[0.4, 80.0], [1.0, 30.0], [2.5, 10.0]]", 1.75, 20.0),
@@ -36,6 +37,8 @@ def test_an_input_carries_its_name_unit_decimals_and_limits():
     (BOARD + "[board.input.0]\nname = \"x\"\ngian = 100.0\n", 5,
      "unknown key 'gian' in [board.input.0] "
      "(use name, unit, decimals, gain, offset, calibration, table, limits)"),
+    (BOARD + '[board.input]\n0 = {name = "a", gain = 2.0}\n1 = {gian = 2.0}\n', 5,
+     "unknown key 'gian' in [board.input.1]"),
     (BOARD + "\n[board.input.9]\nunit = \"V\"\n", 4, "input 9 does not exist: the board has inputs 0..7"),
     (BOARD + "[board.input.2]\nunit = \"cm\"\ntable = [[0.4, 80.0],\n  [2.5, 30.0], [1.0, 10.0]]\n", 5,
      "the table's volts must increase (1.0 after 2.5)"),
@@ -43,7 +46,8 @@ def test_an_input_carries_its_name_unit_decimals_and_limits():
      "a calibration needs two different volts (both 1.2)"),
     (BOARD + "[board.input.1]\ngain = 2.0\ntable = [[0.0, 1.0], [1.0, 2.0]]\n", 5,
      "input 1 has both gain and table: give one scale (gain and offset, calibration, or table)"),
-    (BOARD + "[board.input.0]\nunit = °C\n", 4, 'write text in double quotes (unit = "°C")'),
+    (BOARD + "[board.input.0]\nunit = °C\n", 4,
+     'invalid value (column 8): write text in double quotes (unit = "°C")'),
     (BOARD + '[[board]]\ndevice = "/dev/ttyACM1"\n[board.input.0]\nlimits = [40.0, 10.0]\n', 6,
      "limits are [low, high], low below high: limits = [10.0, 40.0]"),
 ])

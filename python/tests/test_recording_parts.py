@@ -76,3 +76,18 @@ def test_csv_has_units_in_the_header_and_empty_cells_where_a_board_gave_nothing(
     path = tmp_path / "run.csv"
     filled(volts).to_csv(path)
     assert path.read_text(encoding="utf-8").splitlines() == lines
+
+
+def test_plot_puts_other_units_on_the_right_marks_limits_and_breaks_lines_at_gaps():
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    axes = filled(volts=True).plot()
+    right = next(other for other in axes.figure.axes if other is not axes)
+    assert (axes.get_ylabel(), right.get_ylabel()) == ("°C", "volts")
+    limits = [line.get_ydata()[0] for line in axes.lines if line.get_linestyle() == "--"]
+    assert limits == [10.0, 40.0]
+    times = axes.lines[0].get_xdata()
+    assert math.isnan(times[2]) and list(times[[0, 1, 3]]) == pytest.approx([0.0, 0.1, 0.3])
+    assert list(right.lines[-1].get_ydata()[[0, 3]]) == [2.0, 2.5]
+    from matplotlib import pyplot
+    pyplot.close(axes.figure)

@@ -88,6 +88,7 @@ pids+=($!)
 online() { [ "$(grep -cE '^vostrelle/[ab]/status online' "$scratch/topics")" -ge 2 ]; }
 wait_for online || wait_for online
 check "both boards online" online
+online || { echo "  the bridge said:"; sed 's/^/    /' "$scratch/out" | head -20; }
 check "and the one over TLS" has topics '^tls/[^/]*/status online$'
 readings() { [ "$(grep -oE '^vostrelle/[ab]/input/7 ' "$scratch/topics" | sort -u | wc -l)" -eq 2 ]; }
 wait_for readings
@@ -166,8 +167,10 @@ wait_for port_open
 mosquitto_sub "${auth[@]}" -v -t 'vostrelle/+/status' -t 'vostrelle/+/dropped' -t 'homeassistant/switch/#' \
     >"$scratch/again" 2>&1 &
 pids+=($!)
+# Each board's client connects again after a backoff of its own: both are waited for.
 republished() {
-    grep -q "^vostrelle/a/status online" "$scratch/again" && grep -q "^vostrelle/a/dropped" "$scratch/again"
+    grep -q "^vostrelle/a/status online" "$scratch/again" && grep -q "^vostrelle/a/dropped" "$scratch/again" &&
+        [ "$(count_of again '^homeassistant/switch/')" -ge 18 ]
 }
 wait_for republished
 check "after the broker's restart: online again" republished

@@ -25,10 +25,10 @@ pids+=($!)
 "$build/tools/mqtt/vostrelle-mqtt" --device "$scratch/bridge.board" --broker "mqtt://127.0.0.1:$port" \
     --rate 10 --discovery off 2>/dev/null &
 bridge=$!
-pids+=($bridge)
+pids+=("$bridge")
 VOSTRELLE_DEVICE=$scratch/panel.board "$build/tools/panel/vostrelle-panel" --port 0 >/dev/null 2>&1 &
 panel=$!
-pids+=($panel)
+pids+=("$panel")
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; } # user + system, in 1/CLK_TCK s
 sleep 4 # both drivers loaded
 before=($(ticks $bridge) $(ticks $panel))

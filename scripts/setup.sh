@@ -18,6 +18,17 @@ packages=(
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 
+# The bridge's library for each target the tools are built for: Debian's
+# multiarch development packages, once dpkg knows those architectures.
+foreign_arches=(i386 arm64 armhf)
+for arch in "${foreign_arches[@]}"; do
+  packages+=("libmosquitto-dev:$arch")
+done
+new_arches=()
+for arch in "${foreign_arches[@]}"; do
+  dpkg --print-foreign-architectures | grep -qx "$arch" || new_arches+=("$arch")
+done
+
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
@@ -29,6 +40,9 @@ if ((${#missing[@]})); then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  for arch in "${new_arches[@]}"; do
+    dpkg --add-architecture "$arch"
+  done
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

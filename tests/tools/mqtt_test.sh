@@ -4,8 +4,9 @@
 # simulated boards, and a third over TLS: readings in their units, the
 # outputs' state and the discovery configs on their topics, a command that
 # reaches its board (the simulator's trace) and one refused on …/error that
-# reaches none, /metrics with and without its token, everything published
-# again once the broker is back, and the last will once the bridge is killed.
+# reaches none, /metrics with and without its token, a board unplugged and
+# plugged back, everything published again once the broker is back, and the
+# last will once the bridge is killed.
 # The service unit passes systemd-analyze verify.
 # Usage: mqtt_test.sh MQTT SIM RUNNER
 set -u
@@ -59,10 +60,13 @@ unit = "°C"
 decimals = 1
 gain = 100.0
 TOML
-for name in a b; do
-    "$runner" "$sim" --link "$scratch/$name" --trace --input 2=512 >"$scratch/sim-$name" 2>&1 &
+plug() { # plug NAME: a simulated board at $scratch/NAME, traced into $scratch/sim-NAME
+    "$runner" "$sim" --link "$scratch/$1" --trace --input 2=512 >>"$scratch/sim-$1" 2>&1 &
     pids+=($!)
-done
+    eval "sim_$1=$!"
+}
+plug a
+plug b
 metrics_port=$(free_port)
 echo "scrape-token-1" >"$scratch/token"
 auth=(-h 127.0.0.1 -p "$port" -u bridge -P "s3cret pass")
@@ -84,6 +88,7 @@ pids+=($!)
 online() { [ "$(grep -cE '^vostrelle/[ab]/status online' "$scratch/topics")" -ge 2 ]; }
 wait_for online || wait_for online
 check "both boards online" online
+online || { echo "  the bridge said:"; sed 's/^/    /' "$scratch/out" | head -20; }
 check "and the one over TLS" has topics '^tls/[^/]*/status online$'
 readings() { [ "$(grep -oE '^vostrelle/[ab]/input/7 ' "$scratch/topics" | sort -u | wc -l)" -eq 2 ]; }
 wait_for readings
@@ -144,10 +149,17 @@ unit_verified() {
 packaging=$(cd "$(dirname "$0")/../../packaging" && pwd)
 ! command -v systemd-analyze >/dev/null || check "the unit passes systemd-analyze verify" unit_verified
 
+# Board b is unplugged, then plugged back while the broker is away: its
+# driver's load overlaps the broker's absence.
+kill $sim_b
+wait $sim_b 2>/dev/null
+check "board b unplugged: its status says so" wait_for grep -q '^vostrelle/b/status board gone$' "$scratch/topics"
+
 # The broker goes away for a second and a half (retained messages and all):
 # the bridge connects again after its backoff and publishes everything again.
 kill $broker_pid
 wait $broker_pid 2>/dev/null
+plug b
 sleep 1.5
 start_broker
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
@@ -155,13 +167,16 @@ wait_for port_open
 mosquitto_sub "${auth[@]}" -v -t 'vostrelle/+/status' -t 'vostrelle/+/dropped' -t 'homeassistant/switch/#' \
     >"$scratch/again" 2>&1 &
 pids+=($!)
+# Each board's client connects again after a backoff of its own: both are waited for.
 republished() {
-    grep -q "^vostrelle/a/status online" "$scratch/again" && grep -q "^vostrelle/a/dropped" "$scratch/again"
+    grep -q "^vostrelle/a/status online" "$scratch/again" && grep -q "^vostrelle/a/dropped" "$scratch/again" &&
+        [ "$(count_of again '^homeassistant/switch/')" -ge 18 ]
 }
 wait_for republished
 check "after the broker's restart: online again" republished
 check "  with the readings dropped meanwhile counted" has again "^vostrelle/a/dropped [1-9][0-9]*$"
 check "  and discovery published again" test "$(count_of again '^homeassistant/switch/')" -eq 18
+check "board b plugged back: online again" wait_for grep -q '^vostrelle/b/status online$' "$scratch/again"
 
 kill -KILL $bridge_pid
 offline() { grep -q "^vostrelle/a/status offline" "$scratch/again"; }

@@ -113,10 +113,13 @@ void board_bridge::run()
     }
 }
 
+// Without blocking: the TCP connection and the TLS handshake go on inside
+// mosquitto_loop, between the ticks, so a broker that never answers holds no
+// reading up; the library gives up on it after the keepalive.
 void board_bridge::try_connect()
 {
     const auto &b = options_.broker;
-    const int result = mosquitto_connect(client_, b.host.c_str(), b.port, keepalive_s);
+    const int result = mosquitto_connect_async(client_, b.host.c_str(), b.port, keepalive_s);
     if (result == MOSQ_ERR_SUCCESS) {
         socket_open_ = true;
         return;

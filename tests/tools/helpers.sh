@@ -46,6 +46,10 @@ has() { grep -q -- "$2" "$scratch/$1" || { echo "  '$2' not in $1:"; sed 's/^/  
 lacks() { ! grep -q -- "$2" "$scratch/$1" || { echo "  '$2' in $1"; false; }; }
 count_of() { grep -cE -- "$2" "$scratch/$1"; }
 # wait_for CONDITION-COMMAND...: up to 10 s.
+# A TCP port on 127.0.0.1 that nothing listens on now, for a server a test starts.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
 wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 summary() {
   echo "$passed passed, $failed failed"

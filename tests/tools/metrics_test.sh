@@ -11,9 +11,6 @@ source "$(dirname "$0")/helpers.sh"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 metrics_port=$(free_port) prometheus_port=$(free_port)
 echo "scrape-token-2" >"$scratch/token"
 target="targets: [127.0.0.1:$metrics_port]"

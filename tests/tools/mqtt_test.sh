@@ -16,9 +16,6 @@ source "$(dirname "$0")/helpers.sh"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 port=$(free_port)
 mosquitto_passwd -c -b "$scratch/passwords" bridge "s3cret pass" 2>/dev/null
 printf 's3cret pass\n' >"$scratch/password"

@@ -50,6 +50,15 @@ start sim-usage "$sim" --bogus
 start sim-run-alone "$sim" --run
 
 start run-status "$sim" --run -- sh -c 'exit 7'
+# A program that ends at once, beside the trace's thread: its end was now and
+# then taken by that thread and lost, and the simulator waited for ever.
+quick_runs() {
+  for _ in $(seq 20); do
+    timeout 30 "$runner" "$sim" --trace --run -- sh -c 'exit 7'
+    echo "ended $?"
+  done
+}
+start quick-runs quick_runs
 
 # The udev rule, made from a fake sysfs tree's USB device.
 usb="$scratch/sys/devices/pci0000:00/usb1/1-2"
@@ -150,6 +159,7 @@ check "a usage error in the simulator exits 2" test "$(status_of sim-usage)" -eq
 check "--run without a program is a usage error" test "$(status_of sim-run-alone)" -eq 2
 check "--run runs a host against the board" has run-read "0  EA0(PA0)0..1023     321"
 check "--run passes on the program's exit status" test "$(status_of run-status)" -eq 7
+check "--run sees every end of a program that ends at once" test "$(count_of quick-runs '^ended 7$')" -eq 20
 
 check "udev-rule prints a rule for the board's USB IDs and serial" has udev-rule \
   '^SUBSYSTEM=="tty", ATTRS{idVendor}=="2341", ATTRS{idProduct}=="8036", ATTRS{serial}=="VS0042", TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1", SYMLINK+="vostrelle"$'

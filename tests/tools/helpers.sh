@@ -26,10 +26,12 @@ start() { run_logged "$1" "" "${@:2}" & started+=($!); }
 # comes after the driver's deadline of a millisecond or two, and that one
 # conversion reads wrong; a driver that reads wrong every time still fails.
 start_reading() { run_logged "$@" & started+=($!); }
+# A run that hangs is ended after four minutes, so that its name and output
+# say which one it was, not only the test's own time limit.
 run_logged() {
   local name=$1 pattern=$2
   shift 2
-  local run=(${runner:+"$runner"})
+  local run=(timeout -k 5 240 ${runner:+"$runner"})
   declare -F "$1" >/dev/null && run=()
   for _ in 1 2 3; do
     "${run[@]}" "$@" >"$scratch/$name" 2>&1

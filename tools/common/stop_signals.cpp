@@ -40,6 +40,13 @@ taken_signal wait_for(const sigset_t &signals, std::optional<std::chrono::nanose
     }
 }
 
+sigset_t stop_and_child_signal_set()
+{
+    sigset_t signals = stop_signal_set();
+    sigaddset(&signals, SIGCHLD);
+    return signals;
+}
+
 } // namespace
 
 sigset_t stop_signal_set()
@@ -54,6 +61,12 @@ sigset_t stop_signal_set()
 void hold_stop_signals()
 {
     const sigset_t signals = stop_signal_set();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void hold_stop_and_child_signals()
+{
+    const sigset_t signals = stop_and_child_signal_set();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
@@ -77,9 +90,7 @@ int sleep_until_or_stop(clock_type::time_point deadline)
 
 taken_signal wait_for_stop_or_child()
 {
-    sigset_t signals = stop_signal_set();
-    sigaddset(&signals, SIGCHLD);
-    return wait_for(signals, std::nullopt);
+    return wait_for(stop_and_child_signal_set(), std::nullopt);
 }
 
 } // namespace vostrelle::tools

@@ -14,6 +14,12 @@ sigset_t stop_signal_set();
 // Blocks the stop signals in the calling thread and in threads it starts.
 void hold_stop_signals();
 
+// The same, and SIGCHLD with them, for a tool that waits for its child with
+// wait_for_stop_or_child. Called before any thread starts: a thread that
+// leaves SIGCHLD unblocked may take it, and its default action drops it, so
+// the wait would never end.
+void hold_stop_and_child_signals();
+
 struct taken_signal {
     int number = 0;               // 0: the time ran out
     bool sent_by_process = false; // by kill(), not by the terminal or kernel
@@ -29,7 +35,7 @@ int wait_for_stop(std::optional<std::chrono::nanoseconds> limit);
 // comes first; returns it, or 0 at the deadline.
 int sleep_until_or_stop(std::chrono::steady_clock::time_point deadline);
 
-// Waits for a stop signal or SIGCHLD (the caller blocks SIGCHLD as well).
+// Waits for a stop signal or SIGCHLD (see hold_stop_and_child_signals).
 taken_signal wait_for_stop_or_child();
 
 } // namespace vostrelle::tools

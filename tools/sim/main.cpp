@@ -217,7 +217,7 @@ void describe_options(CLI::App &app, options &o)
 
 int main(int argc, char **argv)
 {
-    tools::hold_stop_signals(); // before the board's thread starts
+    tools::hold_stop_and_child_signals(); // before the board's and the trace's threads start
     options o;
     CLI::App app{
         "vostrelle-sim: a simulated Vostrelle board on a pseudo-terminal. Runs until Ctrl-C, SIGTERM or "

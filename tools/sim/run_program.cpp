@@ -29,11 +29,6 @@ std::optional<int> ended(pid_t child)
 
 int run_program(const std::vector<std::string> &command, const std::string &device)
 {
-    sigset_t child_signal;
-    sigemptyset(&child_signal);
-    sigaddset(&child_signal, SIGCHLD);
-    pthread_sigmask(SIG_BLOCK, &child_signal, nullptr); // taken by the wait below
-
     setenv("VOSTRELLE_DEVICE", device.c_str(), 1);
     const tools::spawned child = tools::spawn(command, {.search_path = true, .default_stop_signals = true});
     if (child.error != 0) {

@@ -11,7 +11,8 @@ namespace vostrelle::sim {
 // back to their defaults, passes on stop signals sent to the simulator by
 // another process (the terminal sends its own to both), and returns the
 // program's exit status, 128 + N when signal N ended it, 127 when it could
-// not be started.
+// not be started. The caller holds the stop signals and SIGCHLD blocked in
+// every thread (tools::hold_stop_and_child_signals).
 int run_program(const std::vector<std::string> &command, const std::string &device);
 
 } // namespace vostrelle::sim

@@ -48,6 +48,7 @@ as() {
 start probe-usage "$probe" --bogus info
 start sim-usage "$sim" --bogus
 start sim-run-alone "$sim" --run
+start simulate-beside-device "$probe" --simulate record --device /dev/null --count 1
 
 start run-status "$sim" --run -- sh -c 'exit 7'
 # A program that ends at once, beside the trace's thread: its end was now and
@@ -157,6 +158,8 @@ fi
 check "a usage error in the probe exits 2" test "$(status_of probe-usage)" -eq 2
 check "a usage error in the simulator exits 2" test "$(status_of sim-usage)" -eq 2
 check "--run without a program is a usage error" test "$(status_of sim-run-alone)" -eq 2
+check "--simulate beside --device is a usage error" test "$(status_of simulate-beside-device)" -eq 2
+check "that says why" has simulate-beside-device "vostrelle-probe: --simulate gives one simulated board; name boards"
 check "--run runs a host against the board" has run-read "0  EA0(PA0)0..1023     321"
 check "--run passes on the program's exit status" test "$(status_of run-status)" -eq 7
 check "--run sees every end of a program that ends at once" test "$(count_of quick-runs '^ended 7$')" -eq 20

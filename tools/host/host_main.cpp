@@ -1,6 +1,7 @@
 // The main shared by the host tools: --library, --simulate and the run.
 #include "host_main.h"
 
+#include <cerrno>
 #include <ctime>
 #include <iostream>
 
@@ -26,6 +27,10 @@ void host_options::check_simulate_mode() const
     const bool known = simulate_mode.empty() || sim::parse_fault_mode(simulate_mode); // empty: healthy
     if (simulate->count() > 0 && !known)
         throw tools::refusal(unknown_mode_text(simulate_mode));
+    if (simulate->count() > 0 && devices != nullptr && devices->count() > 0)
+        throw tools::refusal(std::string(program_invocation_short_name) +
+                             ": --simulate gives one simulated board; name boards with --device or simulate "
+                             "one, not both\n");
 }
 
 std::vector<std::string> host_options::libraries() const

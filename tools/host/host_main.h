@@ -16,9 +16,13 @@ struct host_options {
     std::string library;
     std::string simulate_mode;
     CLI::Option *simulate = nullptr;
+    // Set by a tool that takes boards with --device: --simulate beside it is
+    // refused, as a usage error.
+    CLI::Option *devices = nullptr;
 
     // Adds --library and --simulate[=MODE] to `app`, and the check of the
-    // mode: a refusal, as a usage error, of one that does not exist.
+    // mode: a refusal, as a usage error, of one that does not exist or of one
+    // beside --device.
     void add_to(CLI::App &app);
     void check_simulate_mode() const;
     // The library given, else default_library_paths().

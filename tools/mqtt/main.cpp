@@ -42,9 +42,9 @@ command_line::command_line()
 {
     app.set_version_flag("--version", "vostrelle-mqtt " VOSTRELLE_VERSION);
     host.add_to(app);
-    app.add_option("--device", devices,
-                   "A board's device; repeat it for several boards (default: the one "
-                   "board the driver opens, $VOSTRELLE_DEVICE else /dev/ttyACM0)");
+    host.devices = app.add_option("--device", devices,
+                                  "A board's device; repeat it for several boards (default: the one "
+                                  "board the driver opens, $VOSTRELLE_DEVICE else /dev/ttyACM0)");
     app.add_option("--broker", url,
                    "The broker: mqtt://HOST:PORT, or mqtts://HOST:PORT for TLS (default "
                    "mqtt://127.0.0.1:1883)");
@@ -133,10 +133,13 @@ std::string metrics_text(const running_boards &boards)
 int run_bridges(running_boards &boards, const command_line &c)
 {
     std::unique_ptr<tools::metrics_endpoint> metrics;
-    if (!c.metrics.empty())
-        metrics = std::make_unique<tools::metrics_endpoint>(*tools::parse_listen_address(c.metrics),
-                                                            tools::read_token_file(c.metrics_token_file),
-                                                            [&boards] { return metrics_text(boards); });
+    if (!c.metrics.empty()) {
+        const tools::listen_address address = *tools::parse_listen_address(c.metrics);
+        tools::warn_when_reachable(address);
+        metrics =
+            std::make_unique<tools::metrics_endpoint>(address, tools::read_token_file(c.metrics_token_file),
+                                                      [&boards] { return metrics_text(boards); });
+    }
     for (auto &loop : boards.loops)
         loop->start([] {});
     for (auto &bridge : boards.bridges)
@@ -209,11 +212,6 @@ int main(int argc, char **argv)
 {
     command_line c;
     const auto run = [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
-        if (!c.devices.empty() && mode) {
-            std::cerr << "vostrelle-mqtt: --simulate gives one simulated board; name boards with --device "
-                         "or simulate one, not both\n";
-            return tools::usage_error;
-        }
         return serve(c, libraries, mode);
     };
     return host::host_main("vostrelle-mqtt", c.app, c.host, argc, argv, run);

@@ -45,9 +45,10 @@ struct command_line {
         app.add_flag("--restore-outputs", restore_outputs,
                      "When the board comes back after an unplug, set its outputs again as last set here "
                      "(by default they stay as the reset board has them: off)");
-        app.add_option("--device", devices,
-                       "A board's device; repeat it to show several boards on one page, each in its own "
-                       "section (default: the one board the driver opens)");
+        host.devices =
+            app.add_option("--device", devices,
+                           "A board's device; repeat it to show several boards on one page, each in its own "
+                           "section (default: the one board the driver opens)");
         app.add_option("--channels-file", channels_file,
                        "Channel file giving the inputs' names, units and scales (default: "
                        "$VOSTRELLE_CHANNELS, else ~/.config/vostrelle/channels.toml)");
@@ -91,9 +92,7 @@ std::unique_ptr<tools::metrics_endpoint> serve_metrics(const command_line &c, co
         return tools::boards_exposition(metrics);
     };
     const tools::listen_address address = *tools::parse_listen_address(c.metrics);
-    if (!tools::is_loopback(address))
-        std::cerr << "vostrelle-panel: warning: /metrics speaks plain HTTP: anyone on the network can read "
-                     "the metrics, and the bearer token a scrape shows.\n";
+    tools::warn_when_reachable(address);
     return std::make_unique<tools::metrics_endpoint>(address, tools::read_token_file(c.metrics_token_file),
                                                      gather);
 }
@@ -220,11 +219,6 @@ int main(int argc, char **argv)
 {
     command_line c;
     const auto run = [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
-        if (!c.devices.empty() && mode) {
-            std::cerr << "vostrelle-panel: --simulate gives one simulated board; name boards with --device "
-                         "or simulate one, not both\n";
-            return tools::usage_error;
-        }
         if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty())) {
             std::cerr << "vostrelle-panel: --metrics takes ADDRESS:PORT (an IPv4 address), with "
                          "--metrics-token-file, not '"

@@ -119,9 +119,10 @@ struct command_line {
             ->excludes(duration);
         record->add_option("--output", o.output, "CSV file, - for standard output (the default)");
         record->add_option("--plot", o.plot, "Also draw the recording into this PNG file (needs gnuplot)");
-        record->add_option("--device", o.devices,
-                           "A board's device; repeat it to record several boards into one file "
-                           "(default: the driver's device)");
+        host.devices =
+            record->add_option("--device", o.devices,
+                               "A board's device; repeat it to record several boards into one file "
+                               "(default: the driver's device)");
     }
 };
 
@@ -193,12 +194,6 @@ int run(const command_line &c, const std::vector<std::string> &libraries, std::o
     const auto file = channel_file_of(c);
     if (plan && !probe::open_record_outputs(*plan))
         return 1;
-    if (plan && !plan->devices.empty() && mode) {
-        std::cerr
-            << "vostrelle-probe record: --simulate gives one simulated board; name boards with --device "
-               "or simulate one, not both\n";
-        return tools::usage_error;
-    }
     if (plan && !plan->devices.empty())
         return record_boards(libraries, *plan, file);
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);

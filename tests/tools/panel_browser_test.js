@@ -92,6 +92,13 @@ async function fixedInputs(browser) {
       await page.$eval(".value-6", (e) => e.textContent === "14.66 kPa" && e.classList.contains("beyond")) &&
       await page.$eval(".channels label:nth-of-type(7) .limits", (e) => e.textContent) ===
       "limits 0 to 10 kPa");
+    check("and its limits are dashed lines in its colour, on a value axis that takes them in",
+      await page.waitForFunction(() => {
+        const u = window.vostrellePanel.plot;
+        const row = u.ctx.getImageData(u.bbox.left, Math.round(u.valToPos(10, "y", true)), u.bbox.width, 1).data;
+        const inColour = row.some((_, i) => i % 4 === 0 && row[i] === 0xe3 && row[i + 1] === 0x77 && row[i + 2] === 0xc2);
+        return inColour && u.scales.y.min <= 0 && u.scales.y.max >= 10;
+      }, { timeout: 5000 }).then(() => true, () => false));
     check("input 3, fixed at count 512, is drawn at 2.502 V", await reaches(page, 3, volts(512)));
     check("input 5, fixed at 1023, is drawn at 5 V", await reaches(page, 5, 5));
 

@@ -133,7 +133,44 @@ function applyLimits(panel, limits) {
   for (const name of ["led", "pwm", "frequency"]) panel.$(name).disabled = false;
 }
 
-// Volts on a fixed 0..5 axis; values in other units on an axis that fits them.
+// Each shown channel's limits as dashed lines in its colour.
+function drawLimits(panel, u) {
+  const { ctx, bbox } = u;
+  ctx.save();
+  ctx.setLineDash([6, 4]);
+  ctx.lineWidth = 1;
+  panel.channels.forEach((channel, k) => {
+    if (!channel || !channel.limits || !u.series[k + 1].show) return;
+    ctx.strokeStyle = colorOf(k);
+    for (const limit of channel.limits) {
+      const y = Math.round(u.valToPos(limit, "y", true)) + 0.5;
+      ctx.beginPath();
+      ctx.moveTo(bbox.left, y);
+      ctx.lineTo(bbox.left + bbox.width, y);
+      ctx.stroke();
+    }
+  });
+  ctx.restore();
+}
+
+// The value axis fits the values and takes in the channels' limits.
+function valueRange(panel, min, max) {
+  for (const channel of panel.channels) {
+    if (!channel || !channel.limits) continue;
+    min = min == null ? channel.limits[0] : Math.min(min, channel.limits[0]);
+    max = max == null ? channel.limits[1] : Math.max(max, channel.limits[1]);
+  }
+  return uPlot.rangeNum(min, max, 0.1, true);
+}
+
+// Volts on a fixed 0..5 axis; values in other units on an axis that fits them
+// and their limits.
+function valueScale(panel) {
+  if (!panel.fitsValues) return { range: [0, 5] };
+  const limited = panel.channels.some((channel) => channel && channel.limits);
+  return limited ? { range: (u, min, max) => valueRange(panel, min, max) } : {};
+}
+
 function buildChart(panel, inputs) {
   const chart = panel.$("chart");
   panel.fitsValues = panel.channels.some(Boolean);
@@ -144,8 +181,9 @@ function buildChart(panel, inputs) {
     height: 380,
     series,
     legend: { show: false },
-    scales: { x: { time: false }, y: panel.fitsValues ? {} : { range: [0, 5] } },
+    scales: { x: { time: false }, y: valueScale(panel) },
     axes: [{ label: "seconds" }, { label: panel.fitsValues ? "value" : "volts" }],
+    hooks: { draw: [(u) => drawLimits(panel, u)] },
   }, [[], ...panel.columns], chart);
   window.addEventListener("resize", () => panel.plot.setSize({ width: chart.clientWidth, height: 380 }));
 }

@@ -2,10 +2,8 @@
 #include "metrics_endpoint.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <charconv>
 #include <fstream>
-#include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -57,14 +55,6 @@ std::optional<listen_address> parse_listen_address(std::string_view text)
 bool is_loopback(const listen_address &address)
 {
     return address.host.starts_with("127.");
-}
-
-void warn_when_reachable(const listen_address &address)
-{
-    if (!is_loopback(address))
-        std::cerr << program_invocation_short_name
-                  << ": warning: /metrics speaks plain HTTP: anyone on the network can read the metrics, and "
-                     "the bearer token a scrape shows.\n";
 }
 
 metrics_endpoint::metrics_endpoint(const listen_address &address, std::string token, gather metrics)

@@ -23,10 +23,6 @@ std::optional<listen_address> parse_listen_address(std::string_view text);
 // Whether only this machine reaches the address (127.0.0.0/8).
 bool is_loopback(const listen_address &address);
 
-// Warns on standard error, after the program's name, when other machines can
-// reach /metrics at the address: it is plain HTTP.
-void warn_when_reachable(const listen_address &address);
-
 class metrics_endpoint {
 public:
     using gather = std::function<std::string()>;

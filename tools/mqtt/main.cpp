@@ -11,7 +11,7 @@
 #include "command_line.h"
 #include "host_main.h"
 #include "metrics.h"
-#include "metrics_endpoint.h"
+#include "metrics_options.h"
 #include "ports.h"
 #include "shown.h"
 #include "stop_signals.h"
@@ -32,7 +32,7 @@ struct command_line {
     std::vector<std::string> devices;
     std::string url = "mqtt://127.0.0.1:1883";
     std::string password_file, channels_file, discovery = "on";
-    std::string metrics, metrics_token_file;
+    tools::metrics_options metrics;
     mqtt::bridge_options bridge;
 
     command_line();
@@ -63,11 +63,7 @@ command_line::command_line()
     app.add_option("--queue", bridge.queue,
                    "Readings kept while the broker is away, for delivery at QoS 1 "
                    "once it is back (default 0: dropped and counted)");
-    app.add_option("--metrics", metrics,
-                   "Serve /metrics (Prometheus's text format) on ADDRESS:PORT, e.g. "
-                   "127.0.0.1:9464");
-    app.add_option("--metrics-token-file", metrics_token_file,
-                   "With --metrics: a file whose first line is the bearer token a scrape must show");
+    metrics.add_to(app);
     app.add_option("--channels-file", channels_file,
                    "Channel file giving the inputs' names, units and scales "
                    "(default: $VOSTRELLE_CHANNELS, else "
@@ -132,14 +128,7 @@ std::string metrics_text(const running_boards &boards)
 // Until a stop signal: the boards read, the broker fed.
 int run_bridges(running_boards &boards, const command_line &c)
 {
-    std::unique_ptr<tools::metrics_endpoint> metrics;
-    if (!c.metrics.empty()) {
-        const tools::listen_address address = *tools::parse_listen_address(c.metrics);
-        tools::warn_when_reachable(address);
-        metrics =
-            std::make_unique<tools::metrics_endpoint>(address, tools::read_token_file(c.metrics_token_file),
-                                                      [&boards] { return metrics_text(boards); });
-    }
+    const auto metrics = c.metrics.serve([&boards] { return metrics_text(boards); });
     for (auto &loop : boards.loops)
         loop->start([] {});
     for (auto &bridge : boards.bridges)
@@ -172,9 +161,8 @@ std::optional<std::string> option_problem(command_line &c)
     const auto broker = mqtt::parse_broker_url(c.url);
     if (!broker)
         return "--broker takes mqtt://HOST:PORT or mqtts://HOST:PORT, not '" + c.url + "'";
-    if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty()))
-        return "--metrics takes ADDRESS:PORT (an IPv4 address), with --metrics-token-file, not '" +
-               c.metrics + "'";
+    if (auto problem = c.metrics.problem())
+        return problem;
     c.bridge.broker = *broker;
     c.bridge.discovery = c.discovery == "on";
     if (!c.password_file.empty())

@@ -8,7 +8,7 @@
 #include "board_metrics.h"
 #include "command_line.h"
 #include "host_main.h"
-#include "metrics_endpoint.h"
+#include "metrics_options.h"
 #include "ports.h"
 #include "server.h"
 #include "session.h"
@@ -31,7 +31,7 @@ struct command_line {
     bool restore_outputs = false;
     std::vector<std::string> devices;
     std::string channels_file;
-    std::string metrics, metrics_token_file;
+    tools::metrics_options metrics;
 
     command_line()
     {
@@ -52,10 +52,7 @@ struct command_line {
         app.add_option("--channels-file", channels_file,
                        "Channel file giving the inputs' names, units and scales (default: "
                        "$VOSTRELLE_CHANNELS, else ~/.config/vostrelle/channels.toml)");
-        app.add_option("--metrics", metrics,
-                       "Also serve /metrics (Prometheus's text format) on ADDRESS:PORT, e.g. 127.0.0.1:9464");
-        app.add_option("--metrics-token-file", metrics_token_file,
-                       "With --metrics: a file whose first line is the bearer token a scrape must show");
+        metrics.add_to(app);
     }
 };
 
@@ -83,18 +80,13 @@ using board_loops = std::vector<std::unique_ptr<panel::acquisition>>;
 std::unique_ptr<tools::metrics_endpoint> serve_metrics(const command_line &c, const board_loops &boards,
                                                        const std::vector<metric_labels> &labels)
 {
-    if (c.metrics.empty())
-        return nullptr;
     const auto gather = [&boards, &labels] {
         std::vector<tools::board_metrics> metrics;
         for (std::size_t k = 0; k < boards.size(); ++k)
             metrics.push_back(panel::metrics_of(*boards[k], labels[k].board, labels[k].inputs));
         return tools::boards_exposition(metrics);
     };
-    const tools::listen_address address = *tools::parse_listen_address(c.metrics);
-    tools::warn_when_reachable(address);
-    return std::make_unique<tools::metrics_endpoint>(address, tools::read_token_file(c.metrics_token_file),
-                                                     gather);
+    return c.metrics.serve(gather);
 }
 
 // Until Ctrl-C: the boards scanned, the page (and the metrics) served.
@@ -219,10 +211,8 @@ int main(int argc, char **argv)
 {
     command_line c;
     const auto run = [&c](const std::vector<std::string> &libraries, std::optional<sim::fault_mode> mode) {
-        if (!c.metrics.empty() && (!tools::parse_listen_address(c.metrics) || c.metrics_token_file.empty())) {
-            std::cerr << "vostrelle-panel: --metrics takes ADDRESS:PORT (an IPv4 address), with "
-                         "--metrics-token-file, not '"
-                      << c.metrics << "'\n";
+        if (const auto problem = c.metrics.problem()) {
+            std::cerr << "vostrelle-panel: " << *problem << "\n";
             return tools::usage_error;
         }
         return c.devices.empty() ? serve(c, libraries, mode) : serve_boards(c, libraries);

@@ -7,13 +7,7 @@
 set -euo pipefail
 build=${1:-build/amd64}
 steps=${STEPS:-40}
-scratch=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$scratch"' EXIT
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\n' "$port" >"$scratch/conf"
-mosquitto -c "$scratch/conf" >/dev/null 2>&1 &
-pids+=($!)
+source "$(dirname "$0")/broker.sh"
 # Input 3 between 0 and 1023 every 0.37 s (not a multiple of the publish interval), from 4 s on.
 step_args=()
 for k in $(seq 0 $((steps - 1))); do

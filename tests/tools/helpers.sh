@@ -53,6 +53,12 @@ free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
+# end_at_exit: at exit the programs whose IDs the script puts in $pids are
+# ended and waited for, and $scratch goes (kept when KEEP is set, to look into).
+end_at_exit() {
+  pids=()
+  trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+}
 summary() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

@@ -8,8 +8,7 @@ set -u
 panel=$1 sim=$2 runner=$3
 scratch=$(mktemp -d)
 source "$(dirname "$0")/helpers.sh"
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+end_at_exit
 
 metrics_port=$(free_port) prometheus_port=$(free_port)
 echo "scrape-token-2" >"$scratch/token"

@@ -13,8 +13,7 @@ set -u
 bridge=$1 sim=$2 runner=$3
 scratch=$(mktemp -d)
 source "$(dirname "$0")/helpers.sh"
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+end_at_exit
 
 port=$(free_port)
 mosquitto_passwd -c -b "$scratch/passwords" bridge "s3cret pass" 2>/dev/null

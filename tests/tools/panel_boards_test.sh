@@ -7,9 +7,8 @@
 set -u
 panel=$1 sim=$2 runner=$3
 scratch=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/helpers.sh"
+end_at_exit
 
 for name in a b; do
   "$runner" "$sim" --link "$scratch/$name" --trace >"$scratch/sim-$name" 2>&1 &

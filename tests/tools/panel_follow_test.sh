@@ -11,8 +11,7 @@ set -u
 panel=$1 sim=$2 runner=$3
 scratch=$(mktemp -d)
 source "$(dirname "$0")/helpers.sh"
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+end_at_exit
 
 plug() { # plug NAME SIM-ARGS...: a simulated board at $scratch/NAME.board, traced into $scratch/NAME.sim
     local name=$1

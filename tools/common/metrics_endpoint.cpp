@@ -1,8 +1,10 @@
 // The /metrics endpoint on POSIX sockets.
 #include "metrics_endpoint.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <charconv>
+#include <chrono>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,15 +21,23 @@ namespace {
 constexpr std::size_t longest_head = 8192;
 constexpr int poll_ms = 200; // how soon a stop is noticed
 
-// The request's head, read for two seconds at most.
-std::string read_head(int connection)
+using clock_type = std::chrono::steady_clock;
+
+// The request's head, read for two seconds at most in all (a client that
+// sends a byte now and then holds the one thread no longer), or until a stop.
+std::string read_head(int connection, const std::atomic<bool> &stopping)
 {
-    const timeval limit{2, 0};
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const auto deadline = clock_type::now() + std::chrono::seconds(2);
     std::string head;
     char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < longest_head) {
-        const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < longest_head && !stopping) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock_type::now()).count();
+        pollfd readable{connection, POLLIN, 0};
+        if (left <= 0 || poll(&readable, 1, static_cast<int>(std::min<long long>(left, poll_ms))) < 0)
+            break;
+        if (readable.revents == 0)
+            continue;
+        const ssize_t got = recv(connection, buffer, sizeof buffer, MSG_DONTWAIT);
         if (got <= 0)
             break;
         head.append(buffer, static_cast<std::size_t>(got));
@@ -96,6 +106,8 @@ void metrics_endpoint::run()
         const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             continue;
+        const timeval send_limit{2, 0}; // for a client that does not read its answer
+        setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
         answer(connection);
         close(connection);
     }
@@ -103,7 +115,7 @@ void metrics_endpoint::run()
 
 void metrics_endpoint::answer(int connection)
 {
-    const std::string head = read_head(connection);
+    const std::string head = read_head(connection, stopping_);
     metrics_reply reply = scrape_refusal(head, token_);
     if (reply.status == 0)
         reply = {200, metrics_()};

@@ -4,6 +4,14 @@
 #include "metrics.h"
 #include "metrics_endpoint.h"
 
+#include <arpa/inet.h>
+#include <chrono>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 namespace {
 
 using namespace vostrelle::tools;
@@ -81,6 +89,60 @@ TEST(metrics, a_scrape_is_answered_only_on_get_metrics_with_the_token)
     EXPECT_FALSE(is_loopback(*parse_listen_address("0.0.0.0:1")));
     for (const char *bad : {"9464", "localhost:9464", "127.0.0.1:", "127.0.0.1:70000", "::1:9464"})
         EXPECT_FALSE(parse_listen_address(bad)) << bad;
+}
+
+int connected_to(std::uint16_t port)
+{
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(client, reinterpret_cast<sockaddr *>(&where), sizeof where), 0);
+    return client;
+}
+
+// A client that sends its head a byte every 0.3 s, for 6 s.
+std::jthread trickling_client(std::uint16_t port)
+{
+    return std::jthread([port](const std::stop_token &stop) {
+        const int client = connected_to(port);
+        for (int sent = 0; sent < 20 && !stop.stop_requested() && send(client, "G", 1, MSG_NOSIGNAL) == 1;
+             ++sent)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        close(client);
+    });
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(metrics, a_client_sending_its_request_slowly_holds_neither_the_scrapes_nor_the_stop)
+{
+    auto endpoint = std::make_unique<metrics_endpoint>(*parse_listen_address("127.0.0.1:0"), "t0k",
+                                                       [] { return std::string("up 1\n"); });
+    const std::jthread slow = trickling_client(endpoint->port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    const int scrape = connected_to(endpoint->port());
+    const timeval patience{4, 0};
+    setsockopt(scrape, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    const std::string request = "GET /metrics HTTP/1.1\r\nAuthorization: Bearer t0k\r\n\r\n";
+    send(scrape, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer(4096, '\0');
+    answer.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(0, recv(scrape, answer.data(), answer.size(), 0))));
+    close(scrape);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
+    EXPECT_LT(seconds_since(start), 5.0); // the slow client's two seconds, then this scrape
+
+    const std::jthread another = trickling_client(endpoint->port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto stopping = std::chrono::steady_clock::now();
+    endpoint.reset();
+    EXPECT_LT(seconds_since(stopping), 1.5);
 }
 
 } // namespace

@@ -159,7 +159,7 @@ check "a usage error in the probe exits 2" test "$(status_of probe-usage)" -eq 2
 check "a usage error in the simulator exits 2" test "$(status_of sim-usage)" -eq 2
 check "--run without a program is a usage error" test "$(status_of sim-run-alone)" -eq 2
 check "--simulate beside --device is a usage error" test "$(status_of simulate-beside-device)" -eq 2
-check "that says why" has simulate-beside-device "vostrelle-probe: --simulate gives one simulated board; name boards"
+check "that says why" has simulate-beside-device "vostrelle-probe record: --simulate gives one simulated board; name boards"
 check "--run runs a host against the board" has run-read "0  EA0(PA0)0..1023     321"
 check "--run passes on the program's exit status" test "$(status_of run-status)" -eq 7
 check "--run sees every end of a program that ends at once" test "$(count_of quick-runs '^ended 7$')" -eq 20

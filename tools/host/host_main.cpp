@@ -10,6 +10,19 @@
 
 namespace vostrelle::host {
 
+namespace {
+
+// The program's name, and the subcommand's after it where one was given.
+std::string command_name(const CLI::App &app)
+{
+    std::string name = program_invocation_short_name;
+    for (const CLI::App *command : app.get_subcommands())
+        name += " " + command->get_name();
+    return name;
+}
+
+} // namespace
+
 void host_options::add_to(CLI::App &app)
 {
     app.add_option("--library", library, "Driver library to load (default: the installed one)");
@@ -19,16 +32,16 @@ void host_options::add_to(CLI::App &app)
                    ->expected(0, 1);
     // Checked once the whole line is read, after --help and CLI11's own
     // checks, and before any subcommand's.
-    app.parse_complete_callback([this] { check_simulate_mode(); });
+    app.parse_complete_callback([this, &app] { check_simulate_mode(app); });
 }
 
-void host_options::check_simulate_mode() const
+void host_options::check_simulate_mode(const CLI::App &app) const
 {
     const bool known = simulate_mode.empty() || sim::parse_fault_mode(simulate_mode); // empty: healthy
     if (simulate->count() > 0 && !known)
         throw tools::refusal(unknown_mode_text(simulate_mode));
     if (simulate->count() > 0 && devices != nullptr && devices->count() > 0)
-        throw tools::refusal(std::string(program_invocation_short_name) +
+        throw tools::refusal(command_name(app) +
                              ": --simulate gives one simulated board; name boards with --device or simulate "
                              "one, not both\n");
 }

@@ -24,7 +24,7 @@ struct host_options {
     // mode: a refusal, as a usage error, of one that does not exist or of one
     // beside --device.
     void add_to(CLI::App &app);
-    void check_simulate_mode() const;
+    void check_simulate_mode(const CLI::App &app) const;
     // The library given, else default_library_paths().
     std::vector<std::string> libraries() const;
 };

@@ -184,7 +184,7 @@ void board_bridge::publish_everything()
 {
     status_.clear();
     publish_status();
-    publish_outputs(board_.outputs());
+    publish_outputs();
     if (options_.discovery)
         for (const message &m : discovery_messages("homeassistant", topics_, facts_))
             publish(m.topic, m.payload, true, 1);
@@ -200,7 +200,7 @@ void board_bridge::tick()
         return;
     publish_status();
     if (board_.output_changes() != output_changes_)
-        publish_outputs(board_.outputs());
+        publish_outputs();
 }
 
 void board_bridge::publish_status()
@@ -230,9 +230,12 @@ void board_bridge::publish_readings()
     dropped_ = held_.dropped();
 }
 
-void board_bridge::publish_outputs(const panel::output_state &outputs)
+void board_bridge::publish_outputs()
 {
+    // The count first: a change that lands between the two reads is then
+    // published again at the next tick, never marked as sent with the old state.
     output_changes_ = board_.output_changes();
+    const panel::output_state outputs = board_.outputs();
     for (int k = 0; k < tools::board::line_count; ++k)
         publish(topics_.line(k), std::to_string(outputs.lines[k]), true, options_.qos);
     publish(topics_.led(), std::to_string(outputs.lines[led_line]), true, options_.qos);
@@ -267,7 +270,7 @@ void board_bridge::obey(const command &c)
         break;
     }
     if (made)
-        publish_outputs(*made);
+        publish_outputs();
     else
         refuse(board_.unreachable_reason());
 }

@@ -62,7 +62,7 @@ private:
     void tick();
     void publish_status();
     void publish_readings();
-    void publish_outputs(const panel::output_state &outputs);
+    void publish_outputs();
     void connected(int result);
     void publish_everything();
     void received(const mosquitto_message &message);

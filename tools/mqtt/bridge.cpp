@@ -162,8 +162,8 @@ void board_bridge::connected(int result)
 {
     if (result != 0) {
         log(facts_, std::string("the broker refused the connection: ") + mosquitto_connack_string(result));
+        attempt_ = std::max(attempt_, 3); // a refusal does not mend itself soon: the next try waits longer
         lose_connection();
-        attempt_ = std::max(attempt_, 3); // a refusal does not mend itself soon
         return;
     }
     connected_ = true;

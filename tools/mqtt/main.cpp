@@ -89,8 +89,7 @@ struct board_description {
 board_description describe(host::session &s, const panel::acquisition &board,
                            const std::optional<channels::channel_file> &file)
 {
-    const auto usb = probe::usb_identity_of(s.device);
-    const auto serial = usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
+    const auto serial = probe::usb_serial_of(s.device);
     const channels::board_entry *entry = file ? channels::board_for(*file, s.device, serial) : nullptr;
     const panel::board_names names = board.names();
     board_description described;

@@ -14,6 +14,7 @@
 #include "session.h"
 #include "shown.h"
 #include "stop_signals.h"
+#include "units.h"
 
 namespace {
 
@@ -114,76 +115,40 @@ int run_panel(const command_line &c, board_loops &boards, panel::server &server,
     return 0;
 }
 
-std::optional<std::string> usb_serial(const std::string &device)
-{
-    const auto usb = probe::usb_identity_of(device);
-    return usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
-}
-
-// The channels the file gives the board at `device` (by its USB serial or its path).
-panel::input_channels inputs_of(const std::optional<channels::channel_file> &file, const std::string &device)
-{
-    const channels::board_entry *entry =
-        file ? channels::board_for(*file, device, usb_serial(device)) : nullptr;
-    return entry ? entry->inputs : panel::input_channels{};
-}
-
-// As the page takes them.
-std::string channels_of(const std::optional<channels::channel_file> &file, const std::string &device)
-{
-    return panel::channels_json(inputs_of(file, device));
-}
-
 // The board by its USB serial, else its device's name; each input in its channel's unit, else volts.
-metric_labels labels_of(const std::optional<channels::channel_file> &file, const std::string &device)
+metric_labels labels_of(const std::string &device, const panel::input_channels &inputs)
 {
-    metric_labels labels{usb_serial(device).value_or(device.substr(device.find_last_of('/') + 1)), {}};
-    const panel::input_channels inputs = inputs_of(file, device);
+    metric_labels labels{probe::usb_serial_of(device).value_or(device.substr(device.find_last_of('/') + 1)),
+                         {}};
     for (std::size_t k = 0; k < inputs.size(); ++k)
         labels.inputs[k] = inputs[k].value_or(channels::channel{});
     return labels;
 }
 
-// The channel file the command line or the environment names, if any; false
-// (the reason said) when it cannot be read.
-bool read_channel_file(const command_line &c, std::optional<channels::channel_file> &file)
-{
-    try {
-        file = channels::find_channel_file(c.channels_file);
-        return true;
-    } catch (const channels::file_error &e) {
-        std::cerr << "vostrelle-panel: " << e.what() << "\n";
-        return false;
-    }
-}
-
 int serve(const command_line &c, const std::vector<std::string> &libraries,
           std::optional<sim::fault_mode> mode)
 {
-    std::optional<channels::channel_file> file;
-    if (!read_channel_file(c, file))
-        return 1;
+    const auto file = channels::find_channel_file(c.channels_file);
     auto session = host::open_session(libraries, mode ? host::start_simulated_board(*mode) : nullptr);
     if (!session)
         return 1;
     board_loops boards;
     boards.push_back(std::make_unique<panel::acquisition>(*session, c.restore_outputs));
-    boards[0]->record_in_units(inputs_of(file, session->device));
+    const panel::input_channels inputs = probe::channels_of(file, session->device);
+    boards[0]->record_in_units(inputs);
     // Without a channel file the page is sent no channels, and shows volts.
-    const std::string channels = file ? channels_of(file, session->device) : "";
+    const std::string channels = file ? panel::channels_json(inputs) : "";
     panel::server server(
         std::vector{panel::served_board{boards[0].get(), {session->device, mode.has_value()}, channels}});
     return run_panel(c, boards, server,
                      "vostrelle-panel: board on " + session->device + (mode ? " (simulated)" : ""),
-                     {labels_of(file, session->device)});
+                     {labels_of(session->device, inputs)});
 }
 
 // Each board's driver loaded in turn (two seconds each), each scanned by its own loop.
 int serve_boards(const command_line &c, const std::vector<std::string> &libraries)
 {
-    std::optional<channels::channel_file> file;
-    if (!read_channel_file(c, file))
-        return 1;
+    const auto file = channels::find_channel_file(c.channels_file);
     std::deque<host::session> sessions; // where the loops find them, for as long as they run
     board_loops boards;
     std::vector<panel::served_board> served;
@@ -194,9 +159,10 @@ int serve_boards(const command_line &c, const std::vector<std::string> &librarie
             return 1;
         sessions.push_back(std::move(*session));
         boards.push_back(std::make_unique<panel::acquisition>(sessions.back(), c.restore_outputs));
-        boards.back()->record_in_units(inputs_of(file, device));
-        served.push_back({boards.back().get(), {device, false}, channels_of(file, device)});
-        labels.push_back(labels_of(file, device));
+        const panel::input_channels inputs = probe::channels_of(file, device);
+        boards.back()->record_in_units(inputs);
+        served.push_back({boards.back().get(), {device, false}, panel::channels_json(inputs)});
+        labels.push_back(labels_of(device, inputs));
     }
     panel::server server(std::move(served));
     std::string shown = "vostrelle-panel: boards on";

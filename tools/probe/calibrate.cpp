@@ -87,9 +87,7 @@ int run_calibrate(session &s, int input, const std::string &path)
         std::cerr << "calibrate: stopped before the second value; nothing written\n";
         return 1;
     }
-    const auto usb = usb_identity_of(s.device);
-    const channels::board_identity board{s.device, usb && !usb->serial.empty() ? std::optional(usb->serial)
-                                                                               : std::nullopt};
+    const channels::board_identity board{s.device, usb_serial_of(s.device)};
     const std::string text =
         channels::with_calibration(current_text(path), path, board, input, *first, *second);
     channels::replace_file(path, text);

@@ -89,6 +89,12 @@ std::optional<usb_identity> usb_identity_of(const std::string &device)
     return std::nullopt;
 }
 
+std::optional<std::string> usb_serial_of(const std::string &device)
+{
+    const auto usb = usb_identity_of(device);
+    return usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
+}
+
 port_access access_to(const std::string &device)
 {
     port_access found;

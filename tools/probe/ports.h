@@ -41,6 +41,8 @@ serial_port describe_port(const std::string &path);
 // The USB device behind a tty, read from sysfs (VOSTRELLE_SYSFS_ROOT, used by
 // the tests, stands for /sys).
 std::optional<usb_identity> usb_identity_of(const std::string &device);
+// Its serial number, when it has one: what names a board wherever it is plugged in.
+std::optional<std::string> usb_serial_of(const std::string &device);
 port_access access_to(const std::string &device);
 
 std::string mode_text(mode_t mode); // crw-rw----

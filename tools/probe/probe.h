@@ -14,6 +14,7 @@
 #include "channel_file.h"
 #include "session.h"
 #include "set_request.h"
+#include "units.h"
 
 namespace vostrelle::probe {
 
@@ -26,13 +27,6 @@ using host::open_session;
 using host::session;
 using host::simulation_mode;
 using host::start_simulated_board;
-
-// Each input as the channel file names it; none: volts, as the driver names it.
-using input_channels = std::array<std::optional<channels::channel>, tools::board::input_count>;
-
-// The inputs of the board at `device` in the file (matched by its USB serial
-// number or its path); all empty without a file or an entry.
-input_channels channels_of(const std::optional<channels::channel_file> &file, const std::string &device);
 
 struct read_options {
     bool csv = false;

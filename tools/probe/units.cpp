@@ -1,6 +1,7 @@
 // The channel file's entry for the board the probe drives.
+#include "units.h"
+
 #include "ports.h"
-#include "probe.h"
 
 namespace vostrelle::probe {
 
@@ -8,9 +9,7 @@ input_channels channels_of(const std::optional<channels::channel_file> &file, co
 {
     if (!file)
         return {};
-    const auto usb = usb_identity_of(device);
-    const auto serial = usb && !usb->serial.empty() ? std::optional(usb->serial) : std::nullopt;
-    const channels::board_entry *entry = channels::board_for(*file, device, serial);
+    const channels::board_entry *entry = channels::board_for(*file, device, usb_serial_of(device));
     return entry ? entry->inputs : input_channels{};
 }
 

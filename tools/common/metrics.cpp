@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <span>
 
+#include "text.h"
+
 namespace vostrelle::tools {
 
 namespace {
@@ -116,11 +118,7 @@ bool shows_bearer_token(std::string_view authorization, std::string_view token)
     constexpr std::string_view scheme = "Bearer ";
     if (token.empty() || !authorization.starts_with(scheme))
         return false;
-    const std::string_view shown = authorization.substr(scheme.size());
-    unsigned difference = shown.size() == token.size() ? 0 : 1;
-    for (std::size_t k = 0; k < token.size(); ++k)
-        difference |= static_cast<unsigned>(k < shown.size() ? shown[k] ^ token[k] : 1);
-    return difference == 0;
+    return same_secret(authorization.substr(scheme.size()), token);
 }
 
 namespace {

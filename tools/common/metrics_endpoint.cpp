@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <charconv>
 #include <chrono>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include "metrics.h"
+#include "processes.h"
 
 namespace vostrelle::tools {
 
@@ -130,11 +130,10 @@ void metrics_endpoint::answer(int connection)
 
 std::string read_token_file(const std::string &path)
 {
-    std::ifstream file(path);
-    std::string token;
-    if (!file || !std::getline(file, token) || token.empty())
+    const auto token = read_first_line(path);
+    if (!token || token->empty())
         throw std::runtime_error("cannot read a token from the file '" + path + "'");
-    return token;
+    return *token;
 }
 
 } // namespace vostrelle::tools

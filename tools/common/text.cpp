@@ -65,4 +65,14 @@ std::string json_string(std::string_view text)
     return quoted + "\"";
 }
 
+bool same_secret(std::string_view given, std::string_view secret)
+{
+    if (given.size() != secret.size())
+        return false;
+    unsigned char difference = 0;
+    for (std::size_t k = 0; k < secret.size(); ++k)
+        difference |= static_cast<unsigned char>(given[k] ^ secret[k]);
+    return difference == 0;
+}
+
 } // namespace vostrelle::tools

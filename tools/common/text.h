@@ -22,4 +22,8 @@ std::string latin1_to_utf8(std::string_view text);
 // The text quoted for a JSON document.
 std::string json_string(std::string_view text);
 
+// Whether `given` is `secret`, compared in a time that does not depend on
+// where the two differ.
+bool same_secret(std::string_view given, std::string_view secret);
+
 } // namespace vostrelle::tools

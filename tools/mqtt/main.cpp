@@ -2,7 +2,6 @@
 // bridge it to the broker until stopped.
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -13,6 +12,7 @@
 #include "metrics.h"
 #include "metrics_options.h"
 #include "ports.h"
+#include "processes.h"
 #include "shown.h"
 #include "stop_signals.h"
 #include "text.h"
@@ -73,11 +73,10 @@ command_line::command_line()
 // The first line of the password file.
 std::string read_password(const std::string &path)
 {
-    std::ifstream file(path);
-    std::string password;
-    if (!file || !std::getline(file, password))
+    const auto password = tools::read_first_line(path);
+    if (!password)
         throw std::runtime_error("cannot read the password file '" + path + "'");
-    return password;
+    return *password;
 }
 
 struct board_description {

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <sys/random.h>
 
+#include "text.h"
+
 namespace vostrelle::panel {
 
 namespace {
@@ -22,17 +24,6 @@ std::string random_secret()
         hex += digits;
     }
     return hex;
-}
-
-// Compares in a time that does not depend on where the texts differ.
-bool same_secret(std::string_view given, const std::string &secret)
-{
-    if (given.size() != secret.size())
-        return false;
-    unsigned char difference = 0;
-    for (std::size_t k = 0; k < secret.size(); ++k)
-        difference |= static_cast<unsigned char>(given[k] ^ secret[k]);
-    return difference == 0;
 }
 
 // A browser leaves out port 80, the one HTTP assumes: "127.0.0.1:80" is named
@@ -78,12 +69,12 @@ bool access_guard::same_origin(std::string_view origin, std::string_view host)
 
 bool access_guard::holds_cookie(std::string_view value) const
 {
-    return same_secret(value, cookie_);
+    return tools::same_secret(value, cookie_);
 }
 
 bool access_guard::exchange(std::string_view token)
 {
-    if (token_spent_ || !same_secret(token, token_))
+    if (token_spent_ || !tools::same_secret(token, token_))
         return false;
     token_spent_ = true;
     return true;

@@ -11,13 +11,13 @@ namespace {
 
 using tools::json_string;
 
-// A device class Home Assistant knows, for the units that name one.
+// A device class Home Assistant knows, for the units that name one. A
+// percentage names none: a level or a position is as likely as humidity.
 std::string device_class_of(const std::string &unit)
 {
     static const std::map<std::string, std::string> classes{
-        {"V", "voltage"},    {"mV", "voltage"},    {"°C", "temperature"}, {"°F", "temperature"},
-        {"A", "current"},    {"mA", "current"},    {"%", "humidity"},     {"Pa", "pressure"},
-        {"hPa", "pressure"}, {"lx", "illuminance"}};
+        {"V", "voltage"},  {"mV", "voltage"},  {"°C", "temperature"}, {"°F", "temperature"}, {"A", "current"},
+        {"mA", "current"}, {"Pa", "pressure"}, {"hPa", "pressure"},   {"lx", "illuminance"}};
     const auto found = classes.find(unit);
     return found == classes.end() ? "" : found->second;
 }

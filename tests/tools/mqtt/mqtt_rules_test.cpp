@@ -53,6 +53,7 @@ TEST(discovery, every_entity_has_the_fields_home_assistant_needs_under_one_devic
 {
     board_facts board{"A1", "Vostrelle K8", "rev 2", "A1", "1.0", {}};
     board.inputs[0] = {"Greenhouse", "°C", 1};
+    board.inputs[1] = {"Tank level", "%", 0};
     const auto messages = discovery_messages("homeassistant", board_topics{"vostrelle/A1"}, board);
     ASSERT_EQ(messages.size(), 19u); // 8 sensors, 8 lines, the LED, PWM, frequency
     std::set<std::string> topics;
@@ -73,6 +74,7 @@ TEST(discovery, every_entity_has_the_fields_home_assistant_needs_under_one_devic
                                        "\"suggested_display_precision\":1,\"device_class\":\"temperature\""),
               std::string::npos)
         << messages[0].payload;
+    EXPECT_EQ(messages[1].payload.find("device_class"), std::string::npos) << "a percentage is not humidity";
     EXPECT_NE(messages[18].payload.find("\"min\":0,\"max\":65535"), std::string::npos);
 }
 

@@ -1,5 +1,8 @@
-// Parsing a tool's command line, with its own usage errors.
+// Parsing a tool's command line, with its own usage errors; the options
+// several tools share.
 #include "command_line.h"
+
+#include "metrics_options.h"
 
 namespace vostrelle::tools {
 
@@ -16,6 +19,14 @@ std::optional<int> parse_command_line(CLI::App &app, int argc, char **argv)
         return status == 0 ? 0 : usage_error;
     }
     return std::nullopt;
+}
+
+void metrics_options::add_to(CLI::App &app)
+{
+    app.add_option("--metrics", address,
+                   "Serve /metrics (Prometheus's text format) on ADDRESS:PORT, e.g. 127.0.0.1:9464");
+    app.add_option("--metrics-token-file", token_file,
+                   "With --metrics: a file whose first line is the bearer token a scrape must show");
 }
 
 } // namespace vostrelle::tools

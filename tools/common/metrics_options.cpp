@@ -1,18 +1,10 @@
-// The /metrics options: declared, checked, and the endpoint they ask for.
+// The /metrics options: checked, and the endpoint they ask for.
 #include "metrics_options.h"
 
 #include <cerrno>
 #include <iostream>
 
 namespace vostrelle::tools {
-
-void metrics_options::add_to(CLI::App &app)
-{
-    app.add_option("--metrics", address,
-                   "Serve /metrics (Prometheus's text format) on ADDRESS:PORT, e.g. 127.0.0.1:9464");
-    app.add_option("--metrics-token-file", token_file,
-                   "With --metrics: a file whose first line is the bearer token a scrape must show");
-}
 
 std::optional<std::string> metrics_options::problem() const
 {

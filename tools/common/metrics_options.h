@@ -6,8 +6,11 @@
 #include <optional>
 #include <string>
 
-#include "command_line.h"
 #include "metrics_endpoint.h"
+
+namespace CLI {
+class App;
+}
 
 namespace vostrelle::tools {
 
@@ -15,7 +18,7 @@ struct metrics_options {
     std::string address; // empty: no /metrics
     std::string token_file;
 
-    void add_to(CLI::App &app);
+    void add_to(CLI::App &app); // in command_line.cpp, which alone reads CLI11's header
     // What is wrong with them, for a usage error; nothing when they are sound.
     std::optional<std::string> problem() const;
     // The endpoint they ask for, nothing without --metrics; a warning on
